@@ -1,0 +1,103 @@
+#include "device/HidDevice.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace {
+
+constexpr int kFeatureReportAttempts = 100;
+constexpr std::uint32_t kFeatureRetryPauseMs = 6;
+
+}  // namespace
+
+HidDevice::HidDevice(std::uint16_t vendorId, std::uint16_t productId, std::uint32_t reportLength)
+    : vendorId(vendorId), productId(productId), reportLength(reportLength) {}
+
+HidDevice::~HidDevice() { HidDevice::Close(); }
+
+bool HidDevice::Open() {
+    Close();
+    handle = hid_open(vendorId, productId, nullptr);
+    return handle != nullptr;
+}
+
+void HidDevice::Close() {
+    if (handle != nullptr) {
+        hid_close(handle);
+        handle = nullptr;
+    }
+}
+
+namespace {
+
+// The transfer buffer of one report operation: report ID, then the payload
+// cut to the report length, zero behind it.
+std::vector<unsigned char> FrameReport(std::uint8_t reportId, const std::uint8_t* payload,
+                                       std::uint32_t length, std::uint32_t reportLength) {
+    std::vector<unsigned char> buffer(reportLength + 1, 0);
+    buffer[0] = reportId;
+    if (payload != nullptr) {
+        std::memcpy(buffer.data() + 1, payload, std::min(length, reportLength));
+    }
+    return buffer;
+}
+
+}  // namespace
+
+std::int32_t HidDevice::GetFeatureReport(std::uint8_t reportId, std::uint8_t* destination,
+                                         std::uint32_t length) {
+    if (handle == nullptr) {
+        return -1;
+    }
+    std::vector<unsigned char> buffer = FrameReport(reportId, nullptr, 0, reportLength);
+    const int received = hid_get_feature_report(handle, buffer.data(), buffer.size());
+    if (received < 0) {
+        return -1;
+    }
+    std::memcpy(destination, buffer.data() + 1, std::min(length, reportLength));
+    // hidapi counts the report-ID byte in front of the data; callers count data bytes.
+    return received > 0 ? received - 1 : 0;
+}
+
+bool HidDevice::SetFeatureReport(std::uint8_t reportId, const std::uint8_t* payload,
+                                 std::uint32_t length) {
+    if (handle == nullptr) {
+        return false;
+    }
+    const std::vector<unsigned char> buffer = FrameReport(reportId, payload, length, reportLength);
+    for (int attemptsLeft = kFeatureReportAttempts;;) {
+        if (hid_send_feature_report(handle, buffer.data(), buffer.size()) != -1) {
+            return true;
+        }
+        if (--attemptsLeft == 0) {
+            return false;
+        }
+        platform::SleepMs(kFeatureRetryPauseMs);
+    }
+}
+
+std::int32_t HidDevice::ReadReport(std::uint8_t reportId, std::uint8_t* destination,
+                                   std::uint32_t length, std::int32_t timeoutMs) {
+    if (handle == nullptr) {
+        return -1;
+    }
+    std::vector<unsigned char> buffer = FrameReport(reportId, nullptr, 0, reportLength);
+    const int received = hid_read_timeout(handle, buffer.data(), buffer.size(), timeoutMs);
+    if (received < 0) {
+        return -1;
+    }
+    std::memcpy(destination, buffer.data() + 1, std::min(length, reportLength));
+    return received;
+}
+
+bool HidDevice::WriteReport(std::uint8_t reportId, const std::uint8_t* payload,
+                            std::uint32_t length) {
+    if (handle == nullptr) {
+        return false;
+    }
+    const std::vector<unsigned char> buffer = FrameReport(reportId, payload, length, reportLength);
+    return hid_write(handle, buffer.data(), buffer.size()) >= 0;
+}

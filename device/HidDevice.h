@@ -1,0 +1,43 @@
+// One USB HID device of the product family, opened by vendor and product ID.
+// Every transfer is one report-ID byte followed by reportLength payload
+// bytes; this class hides that framing, so callers deal in payloads only.
+#pragma once
+
+#include <cstdint>
+
+#include <hidapi/hidapi.h>
+
+constexpr std::uint16_t kQuorlVendorId = 0x28DE;
+constexpr std::uint32_t kQuorlReportLength = 64;
+
+class HidDevice {
+public:
+    HidDevice(std::uint16_t vendorId, std::uint16_t productId, std::uint32_t reportLength);
+    virtual ~HidDevice();
+
+    HidDevice(const HidDevice&) = delete;
+    HidDevice& operator=(const HidDevice&) = delete;
+
+    // Closes any open handle, then opens the first device with our IDs.
+    virtual bool Open();
+    virtual void Close();
+    // Count of report bytes received, the report-ID byte not counted; -1 on failure.
+    virtual std::int32_t GetFeatureReport(std::uint8_t reportId, std::uint8_t* destination,
+                                          std::uint32_t length);
+    // Retries a refused report up to 100 times, 6 ms apart.
+    virtual bool SetFeatureReport(std::uint8_t reportId, const std::uint8_t* payload,
+                                  std::uint32_t length);
+    virtual std::int32_t ReadReport(std::uint8_t reportId, std::uint8_t* destination,
+                                    std::uint32_t length, std::int32_t timeoutMs);
+    virtual bool WriteReport(std::uint8_t reportId, const std::uint8_t* payload,
+                             std::uint32_t length);
+
+    bool IsOpen() const { return handle != nullptr; }
+    std::uint16_t ProductId() const { return productId; }
+
+protected:
+    std::uint16_t vendorId;
+    std::uint16_t productId;
+    hid_device* handle = nullptr;
+    std::uint32_t reportLength;
+};

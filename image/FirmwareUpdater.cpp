@@ -1,0 +1,137 @@
+#include "image/FirmwareUpdater.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <iomanip>
+#include <iostream>
+#include <vector>
+
+#include "image/ImageFile.h"
+#include "image/Lfsr128.h"
+#include "platform/Platform.h"
+
+namespace {
+
+constexpr std::size_t kBlockSize = 16;
+// The checksum streams the file through this window; it is never held whole.
+constexpr std::size_t kChecksumReadSize = 256 * 1024;
+constexpr std::size_t kSendBufferSize = 50;
+constexpr std::uint32_t kVerifyPauseMs = 100;
+
+void AbsorbPadded(Lfsr128& lfsr, const std::uint8_t* data, std::size_t n) {
+    std::array<std::uint8_t, kBlockSize> block;
+    block.fill(0xFF);
+    std::memcpy(block.data(), data, n);
+    lfsr.Absorb(block.data());
+}
+
+}  // namespace
+
+int FirmwareUpdater::ComputeImageChecksum(const std::string& path, std::int32_t offset,
+                                          std::uint8_t* out) {
+    ImageFile file = OpenImageFile(path);
+    if (!file) {
+        ReportUnableToOpen(path);
+        return -1;
+    }
+    Lfsr128 lfsr;
+    lfsr.Reset();
+    // Wide enough for images past 2 GiB.
+    std::int64_t processed = 0;
+    SeekImageFile(file.get(), offset);
+
+    std::vector<std::uint8_t> window(kChecksumReadSize);
+    std::size_t pending = 0;  // bytes of a block not yet whole
+    for (;;) {
+        const std::size_t got =
+            std::fread(window.data() + pending, 1, window.size() - pending, file.get());
+        const std::size_t available = pending + got;
+        const std::size_t whole = available - available % kBlockSize;
+        for (std::size_t at = 0; at < whole; at += kBlockSize) {
+            lfsr.Absorb(window.data() + at);
+        }
+        processed += static_cast<std::int64_t>(whole);
+        pending = available - whole;
+        if (got == 0) {
+            break;
+        }
+        std::memmove(window.data(), window.data() + whole, pending);
+    }
+    // The last partial block is filled with 0xFF.
+    if (pending > 0) {
+        AbsorbPadded(lfsr, window.data(), pending);
+        processed += kBlockSize;
+    }
+    // A positive pad size adds whole 0xFF blocks until that many bytes were absorbed.
+    for (;;) {
+        const int padSize = device->GetChecksumPadSize();
+        if (padSize == 0 || processed >= padSize) {
+            break;
+        }
+        AbsorbPadded(lfsr, nullptr, 0);
+        processed += kBlockSize;
+    }
+    lfsr.GetValue(out);
+    return 0;
+}
+
+int FirmwareUpdater::UpdateFirmware(const std::string& path) {
+    std::array<std::uint8_t, kImageChecksumLength> LSFRResult{};
+    if (ComputeImageChecksum(path, device->GetImageStartOffset() + device->GetImageHeaderSize(),
+                             LSFRResult.data()) < 0) {
+        return -1;
+    }
+    std::cout << "Image checksum: ";
+    {
+        const std::ios_base::fmtflags flags = std::cout.flags();
+        const char fill = std::cout.fill('0');
+        for (std::uint8_t byte : LSFRResult) {
+            std::cout << std::hex << std::setw(2) << static_cast<int>(byte);
+        }
+        std::cout.flags(flags);
+        std::cout.fill(fill);
+    }
+    std::cout << std::endl;
+
+    ImageFile file = OpenImageFile(path);
+    if (!file) {
+        ReportUnableToOpen(path);
+        return -1;
+    }
+    SeekImageFile(file.get(), device->GetImageStartOffset());
+
+    std::cout << "Starting firmware update..." << std::endl;
+    device->StartFirmwareUpdate();
+    std::uint16_t response = 0;
+    // A start acknowledgement that cannot be read does not stop the update;
+    // the final acknowledgement decides.
+    if (device->WaitForAck(response) == 0 && response != 0) {
+        return -1;
+    }
+
+    std::cout << "Transfering data..." << std::endl;
+    std::array<std::uint8_t, kSendBufferSize> pSendBuf{};
+    for (;;) {
+        const int chunk = device->GetTransferChunkSize();
+        const std::size_t wanted =
+            std::min<std::size_t>(chunk > 0 ? static_cast<std::size_t>(chunk) : 0, pSendBuf.size());
+        const std::size_t got = std::fread(pSendBuf.data(), 1, wanted, file.get());
+        if (got > 0) {
+            device->SendFirmwareData(pSendBuf.data(), static_cast<int>(got));
+        }
+        if (got == 0 || static_cast<int>(got) < device->GetTransferChunkSize()) {
+            break;
+        }
+    }
+
+    std::cout << "Verifying..." << std::endl;
+    device->SendImageChecksum(LSFRResult.data());
+    file.reset();
+    platform::SleepMs(kVerifyPauseMs);
+    if (device->WaitForAck(response) != 0 || response != 0) {
+        return -1;
+    }
+    device->ResetFromBootloader();
+    return 0;
+}

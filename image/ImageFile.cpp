@@ -1,0 +1,23 @@
+#include "image/ImageFile.h"
+
+#include <iostream>
+#include <sys/stat.h>
+
+ImageFile OpenImageFile(const std::string& path) {
+    ImageFile file(std::fopen(path.c_str(), "rb"));
+    if (file) {
+        struct stat info {};
+        if (fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode)) {
+            file.reset();
+        }
+    }
+    return file;
+}
+
+bool SeekImageFile(std::FILE* file, std::int64_t offset) {
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+void ReportUnableToOpen(const std::string& path) {
+    std::cerr << "Unable to open: " << path << std::endl;
+}

@@ -1,0 +1,81 @@
+// The wired controller: its application (0x1102), which takes the reboot
+// magic and EMC records, and its USB bootloader (0x1002), which takes an
+// image (start, data, checksum), checks the checksum with its own
+// computation, acknowledges with 0x94 reports, and resets to the application.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "sim/SimWorld.h"
+
+namespace sim {
+
+constexpr std::uint16_t kVendor = 0x28DE;
+constexpr std::uint16_t kControllerApp = 0x1102;
+constexpr std::uint16_t kControllerBootloader = 0x1002;
+constexpr std::uint16_t kDongleApp = 0x1142;
+constexpr std::uint16_t kDongleBootloader = 0x1042;
+constexpr std::uint16_t kTivaneBootloader = 0x1071;
+
+// The acknowledgement side of the controller's protocol: after a command that
+// needs one, busy (status 2) for some polls, then the final status.
+class AckChannel {
+public:
+    void Arm(std::uint16_t finalStatus, int busyPolls);
+    Bytes NextReport();
+
+    int failReads = 0;     // the next N acknowledgement reads are refused
+    int shortReplies = 0;  // the next N replies carry only 4 bytes
+    int malformed = 0;     // the next N replies do not start with 0x94
+
+private:
+    std::uint16_t status = 0;
+    int busyLeft = 0;
+    bool armed = false;
+};
+
+class ControllerModel : public SimDevice {
+public:
+    enum class Mode { Application, Bootloader };
+
+    explicit ControllerModel(Mode mode = Mode::Application, std::uint16_t appProductId = kControllerApp,
+                             std::uint16_t bootloaderProductId = kControllerBootloader,
+                             const char* name = "controller");
+
+    bool OnSetFeature(const Bytes& data) override;
+    std::optional<Bytes> OnGetFeature() override;
+
+    Mode mode;
+    std::uint16_t appProductId;
+    std::uint16_t bootloaderProductId;
+
+    // Faults and timing.
+    std::uint32_t rebootDelayMs = 1500;        // gone this long after a reboot or reset
+    int busyPolls = 0;                          // busy answers before each acknowledgement
+    std::uint16_t startStatus = 0;              // status acknowledging the start
+    std::optional<std::uint16_t> verifyStatus;  // forced verification status
+    bool ignoreReboot = false;                  // application takes the magic but stays
+    AckChannel ack;
+
+    // What the device holds.
+    Bytes received;                // image data of the update in progress
+    Bytes firmware;                // the image installed by the last verified update
+    std::optional<std::array<std::uint8_t, 16>> checksumReceived;
+    std::array<std::uint8_t, 16> unitSerial{};
+    std::optional<std::uint32_t> boardRevision;
+    std::vector<Bytes> emcRecords;
+    int updatesStarted = 0;
+    int resetsFromBootloader = 0;
+    int rebootsIntoBootloader = 0;
+
+protected:
+    // Commands of the current mode; false when refused.
+    virtual bool OnApplicationCommand(std::uint8_t code, const Bytes& payload);
+    virtual bool OnBootloaderCommand(std::uint8_t code, const Bytes& payload);
+    void Restart(Mode next);
+};
+
+}  // namespace sim

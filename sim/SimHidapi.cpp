@@ -1,0 +1,147 @@
+// hidapi's C functions over the simulated devices, with the return
+// conventions that hidapi 0.13 shows on Linux's hidraw back end.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <hidapi/hidapi.h>
+
+#include "sim/SimWorld.h"
+
+struct hid_device_ {
+    sim::SimDevice* device;
+    std::uint64_t generation;
+};
+
+namespace {
+
+// The device behind a handle, or null once it was unplugged.
+sim::SimDevice* Live(hid_device* handle) {
+    if (handle == nullptr || handle->device == nullptr || !handle->device->Present() ||
+        handle->device->Generation() != handle->generation) {
+        errno = ENODEV;
+        return nullptr;
+    }
+    return handle->device;
+}
+
+sim::Bytes Payload(const unsigned char* data, size_t length) {
+    // Report ID 0: the device receives the bytes after it.
+    return length > 1 ? sim::Bytes(data + 1, data + length) : sim::Bytes{};
+}
+
+}  // namespace
+
+extern "C" {
+
+int hid_init(void) { return 0; }
+int hid_exit(void) { return 0; }
+
+hid_device* hid_open(unsigned short vendor_id, unsigned short product_id, const wchar_t*) {
+    sim::World& world = sim::World::Get();
+    sim::SimDevice* device = world.FindPresent(vendor_id, product_id);
+    world.RecordOpen(vendor_id, product_id, device != nullptr);
+    if (device == nullptr) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    return new hid_device_{device, device->Generation()};
+}
+
+void hid_close(hid_device* handle) { delete handle; }
+
+int hid_send_feature_report(hid_device* handle, const unsigned char* data, size_t length) {
+    sim::SimDevice* device = Live(handle);
+    if (device == nullptr) {
+        return -1;
+    }
+    sim::Bytes payload = Payload(data, length);
+    bool ok = true;
+    if (device->refuseSetReports > 0) {
+        --device->refuseSetReports;
+        ok = false;
+    } else {
+        ok = device->OnSetFeature(payload);
+    }
+    device->wire.push_back({sim::World::Get().NowMs(), sim::Transfer::SetFeature,
+                            std::move(payload), ok});
+    if (!ok) {
+        errno = EIO;
+        return -1;
+    }
+    ++device->setReportsTaken;
+    if (device->unplugAfterReports >= 0 &&
+        device->setReportsTaken >= static_cast<std::uint64_t>(device->unplugAfterReports)) {
+        device->Unplug();
+    }
+    return static_cast<int>(length);
+}
+
+int hid_get_feature_report(hid_device* handle, unsigned char* data, size_t length) {
+    sim::SimDevice* device = Live(handle);
+    if (device == nullptr) {
+        return -1;
+    }
+    std::optional<sim::Bytes> reply;
+    if (device->refuseGetReports > 0) {
+        --device->refuseGetReports;
+    } else {
+        reply = device->OnGetFeature();
+    }
+    device->wire.push_back({sim::World::Get().NowMs(), sim::Transfer::GetFeature,
+                            reply.value_or(sim::Bytes{}), reply.has_value()});
+    if (!reply) {
+        errno = EIO;
+        return -1;
+    }
+    // The reply lands behind the report-ID byte; the rest of the buffer is
+    // left as it was, and the count includes the report-ID byte.
+    const size_t copied = std::min(reply->size(), length > 0 ? length - 1 : 0);
+    std::memcpy(data + 1, reply->data(), copied);
+    return static_cast<int>(copied + 1);
+}
+
+int hid_write(hid_device* handle, const unsigned char* data, size_t length) {
+    sim::SimDevice* device = Live(handle);
+    if (device == nullptr) {
+        return -1;
+    }
+    sim::Bytes payload = Payload(data, length);
+    const bool ok = device->OnWrite(payload);
+    device->wire.push_back({sim::World::Get().NowMs(), sim::Transfer::Write, payload, ok});
+    if (!ok) {
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<int>(length);
+}
+
+int hid_read_timeout(hid_device* handle, unsigned char* data, size_t length, int milliseconds) {
+    sim::World& world = sim::World::Get();
+    // A negative timeout blocks until a report comes; the simulator bounds it.
+    const std::uint64_t limit = milliseconds < 0 ? 60000 : static_cast<std::uint64_t>(milliseconds);
+    const std::uint64_t deadline = world.NowMs() + limit;
+    for (;;) {
+        sim::SimDevice* device = Live(handle);
+        if (device == nullptr) {
+            return -1;
+        }
+        if (std::optional<sim::Bytes> report = device->TakeInputReport()) {
+            // No report IDs: the data lands at buf[0..], cut to the buffer.
+            const size_t copied = std::min(report->size(), length);
+            std::memcpy(data, report->data(), copied);
+            device->wire.push_back({world.NowMs(), sim::Transfer::Read, *report, true});
+            return static_cast<int>(copied);
+        }
+        if (world.NowMs() >= deadline) {
+            return 0;
+        }
+        world.Advance(1);
+    }
+}
+
+int hid_read(hid_device* handle, unsigned char* data, size_t length) {
+    return hid_read_timeout(handle, data, length, -1);
+}
+
+}  // extern "C"

@@ -1,0 +1,113 @@
+#include "sim/SimWorld.h"
+
+#include <numeric>
+
+namespace sim {
+
+SimDevice::SimDevice(std::uint16_t vendorId, std::uint16_t productId, std::string name)
+    : vendorId(vendorId), productId(productId), name(std::move(name)) {}
+
+bool SimDevice::OnSetFeature(const Bytes&) { return true; }
+std::optional<Bytes> SimDevice::OnGetFeature() { return std::nullopt; }
+bool SimDevice::OnWrite(const Bytes&) { return true; }
+std::optional<Bytes> SimDevice::TakeInputReport() { return std::nullopt; }
+
+void SimDevice::Unplug() {
+    present = false;
+    ++generation;
+    reappearAt.reset();
+}
+
+void SimDevice::Plug() {
+    present = true;
+    reappearAt.reset();
+}
+
+void SimDevice::ReenumerateAt(std::uint64_t timeMs, std::uint16_t newProductId) {
+    Unplug();
+    reappearAt = timeMs;
+    reappearProductId = newProductId;
+}
+
+std::vector<Bytes> SimDevice::SentReports(std::optional<std::uint8_t> code) const {
+    std::vector<Bytes> reports;
+    for (const WireRecord& record : wire) {
+        if (record.transfer == Transfer::SetFeature && record.ok &&
+            (!code || (!record.bytes.empty() && record.bytes[0] == *code))) {
+            reports.push_back(record.bytes);
+        }
+    }
+    return reports;
+}
+
+World& World::Get() {
+    static World world;
+    return world;
+}
+
+void World::Reset() {
+    devices.clear();
+    nowMs = 0;
+    pauses.clear();
+    openAttempts.clear();
+}
+
+SimDevice* World::FindPresent(std::uint16_t vendorId, std::uint16_t productId) {
+    for (auto& device : devices) {
+        if (device->Present() && nowMs >= device->appearAtMs && device->vendorId == vendorId &&
+            device->productId == productId) {
+            return device.get();
+        }
+    }
+    return nullptr;
+}
+
+void World::Tick() {
+    for (auto& device : devices) {
+        if (device->reappearAt && nowMs >= *device->reappearAt) {
+            device->productId = device->reappearProductId;
+            device->Plug();
+        }
+        device->OnTime(nowMs);
+    }
+}
+
+void World::Advance(std::uint64_t ms) {
+    // Step through the interval so that models see every millisecond that
+    // matters to them (a re-enumeration inside a long sleep, say).
+    const std::uint64_t end = nowMs + ms;
+    while (nowMs < end) {
+        std::uint64_t step = end - nowMs;
+        for (auto& device : devices) {
+            if (device->reappearAt && *device->reappearAt > nowMs) {
+                step = std::min(step, *device->reappearAt - nowMs);
+            }
+        }
+        nowMs += step;
+        Tick();
+    }
+    Tick();
+}
+
+void World::Sleep(std::uint32_t ms) {
+    pauses.push_back(ms);
+    Advance(ms);
+}
+
+std::uint64_t World::PausedMs() const {
+    return std::accumulate(pauses.begin(), pauses.end(), std::uint64_t{0});
+}
+
+std::size_t World::OpenAttemptsFor(std::uint16_t productId) const {
+    std::size_t count = 0;
+    for (const OpenAttempt& attempt : openAttempts) {
+        count += attempt.productId == productId ? 1 : 0;
+    }
+    return count;
+}
+
+void World::RecordOpen(std::uint16_t vendorId, std::uint16_t productId, bool opened) {
+    openAttempts.push_back({nowMs, vendorId, productId, opened});
+}
+
+}  // namespace sim

@@ -1,0 +1,137 @@
+// The device simulator's world: the USB devices that are plugged in, the
+// virtual clock behind the platform sleep, and what every test can read
+// afterwards (wire traffic per device, open attempts, pauses).
+//
+// hidapi's C functions (SimHidapi.cpp) and the platform functions
+// (SimPlatform.cpp) are served from here, with the return conventions of
+// hidapi 0.13 on Linux's hidraw back end.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum class Transfer { SetFeature, GetFeature, Write, Read };
+
+struct WireRecord {
+    std::uint64_t timeMs;
+    Transfer transfer;
+    Bytes bytes;  // as the device saw or sent them, report-ID byte not included
+    bool ok;
+};
+
+struct OpenAttempt {
+    std::uint64_t timeMs;
+    std::uint16_t vendorId;
+    std::uint16_t productId;
+    bool opened;
+};
+
+// One USB HID device model. Subclasses give the protocol; the base keeps
+// presence, identity, the wire log and the faults that any device can show.
+class SimDevice {
+public:
+    SimDevice(std::uint16_t vendorId, std::uint16_t productId, std::string name);
+    virtual ~SimDevice() = default;
+
+    // Protocol of the model. Payloads are the report's data bytes.
+    // false: the device refuses the transfer (a stalled control transfer).
+    virtual bool OnSetFeature(const Bytes& data);
+    // nullopt: refused; otherwise the reply's data bytes (any length).
+    virtual std::optional<Bytes> OnGetFeature();
+    virtual bool OnWrite(const Bytes& data);
+    // The next interrupt-in report, if one is waiting.
+    virtual std::optional<Bytes> TakeInputReport();
+    // Called whenever virtual time moves, so that the model can act.
+    virtual void OnTime(std::uint64_t /*nowMs*/) {}
+
+    // Presence. Unplugging invalidates every open handle for good.
+    void Unplug();
+    void Plug();
+    // Gone now, back at the given virtual time with the given product ID.
+    void ReenumerateAt(std::uint64_t timeMs, std::uint16_t newProductId);
+
+    bool Present() const { return present; }
+    std::uint64_t Generation() const { return generation; }
+
+    std::uint16_t vendorId;
+    std::uint16_t productId;
+    std::string name;
+    std::vector<WireRecord> wire;
+
+    // Faults any device can show.
+    int refuseSetReports = 0;          // the next N set-feature transfers are refused
+    int refuseGetReports = 0;          // the next N get-feature transfers are refused
+    std::int64_t unplugAfterReports = -1;  // unplugged once this many set reports were taken
+    std::uint64_t appearAtMs = 0;      // enumerates only from this virtual time on
+
+    std::uint64_t setReportsTaken = 0;
+
+    // Set-feature reports seen, in order, optionally only those starting with a code.
+    std::vector<Bytes> SentReports(std::optional<std::uint8_t> code = std::nullopt) const;
+
+private:
+    friend class World;
+    bool present = true;
+    std::uint64_t generation = 0;
+    std::optional<std::uint64_t> reappearAt;
+    std::uint16_t reappearProductId = 0;
+};
+
+class World {
+public:
+    static World& Get();
+
+    // Back to an empty bus at virtual time 0.
+    void Reset();
+
+    template <class Model, class... Args>
+    Model& Add(Args&&... args) {
+        auto model = std::make_unique<Model>(std::forward<Args>(args)...);
+        Model& ref = *model;
+        devices.push_back(std::move(model));
+        return ref;
+    }
+
+    // The first present device with these IDs, in order of plugging.
+    SimDevice* FindPresent(std::uint16_t vendorId, std::uint16_t productId);
+
+    std::uint64_t NowMs() const { return nowMs; }
+    // Moves virtual time on, letting every model act.
+    void Advance(std::uint64_t ms);
+    // A sleep of the tool: recorded as a pause, then time moves on.
+    void Sleep(std::uint32_t ms);
+
+    const std::vector<std::uint32_t>& Pauses() const { return pauses; }
+    std::uint64_t PausedMs() const;
+    const std::vector<OpenAttempt>& OpenAttempts() const { return openAttempts; }
+    std::size_t OpenAttemptsFor(std::uint16_t productId) const;
+    void RecordOpen(std::uint16_t vendorId, std::uint16_t productId, bool opened);
+
+    std::vector<std::unique_ptr<SimDevice>> devices;
+
+private:
+    void Tick();
+    std::uint64_t nowMs = 0;
+    std::vector<std::uint32_t> pauses;
+    std::vector<OpenAttempt> openAttempts;
+};
+
+// Models that the simulated-device build can plug in by name (Scenario.h):
+// how to plug one in, and how to apply one of its own "key=value" settings
+// (false for a key it does not know).
+using ModelFactory = std::function<SimDevice&(World&)>;
+using ModelSetting = std::function<bool(SimDevice&, const std::string& key, const std::string& value)>;
+struct ModelRegistration {
+    ModelRegistration(const std::string& name, const std::string& help, ModelFactory factory,
+                      ModelSetting setting);
+};
+
+}  // namespace sim
