@@ -14,7 +14,16 @@ namespace {
 constexpr std::size_t kHeaderSize = 48;  // image bytes the checksum skips
 constexpr std::uint16_t kStatusChecksumMismatch = 1;
 
+std::vector<ExtensionFactory>& ExtensionFactories() {
+    static std::vector<ExtensionFactory> factories;
+    return factories;
+}
+
 }  // namespace
+
+ExtensionRegistration::ExtensionRegistration(ExtensionFactory factory) {
+    ExtensionFactories().push_back(std::move(factory));
+}
 
 void AckChannel::Arm(std::uint16_t finalStatus, int busyPolls) {
     status = finalStatus;
@@ -50,7 +59,11 @@ ControllerModel::ControllerModel(Mode mode, std::uint16_t appProductId,
     : SimDevice(kVendor, mode == Mode::Application ? appProductId : bootloaderProductId, name),
       mode(mode),
       appProductId(appProductId),
-      bootloaderProductId(bootloaderProductId) {}
+      bootloaderProductId(bootloaderProductId) {
+    for (const ExtensionFactory& factory : ExtensionFactories()) {
+        extensions.push_back(factory());
+    }
+}
 
 bool ControllerModel::OnSetFeature(const Bytes& data) {
     if (data.size() < 2) {
@@ -58,6 +71,12 @@ bool ControllerModel::OnSetFeature(const Bytes& data) {
     }
     const std::uint8_t length = std::min<std::uint8_t>(data[1], 62);
     const Bytes payload(data.begin() + 2, data.begin() + 2 + length);
+    for (auto& extension : extensions) {
+        bool accepted = false;
+        if (extension->OnCommand(*this, data[0], payload, accepted)) {
+            return accepted;
+        }
+    }
     return mode == Mode::Application ? OnApplicationCommand(data[0], payload)
                                      : OnBootloaderCommand(data[0], payload);
 }
@@ -66,6 +85,11 @@ std::optional<Bytes> ControllerModel::OnGetFeature() {
     if (ack.failReads > 0) {
         --ack.failReads;
         return std::nullopt;
+    }
+    for (auto& extension : extensions) {
+        if (std::optional<Bytes> reply = extension->OnGetFeature(*this)) {
+            return reply;
+        }
     }
     return ack.NextReport();
 }

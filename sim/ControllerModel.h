@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -35,6 +37,29 @@ private:
     std::uint16_t status = 0;
     int busyLeft = 0;
     bool armed = false;
+};
+
+class ControllerModel;
+
+// A protocol that rides on the controller's feature reports besides its own
+// command set (the radio's update commands, the SWD tunnel). Every
+// ControllerModel gets one instance of each registered extension.
+class CommandExtension {
+public:
+    virtual ~CommandExtension() = default;
+    // Offered every command before the controller's own handling. Returns
+    // true when the command is the extension's, with accepted saying whether
+    // the device took it (false: the transfer is refused).
+    virtual bool OnCommand(ControllerModel& host, std::uint8_t code, const Bytes& payload,
+                           bool& accepted) = 0;
+    // A reply of the extension's own for the next feature-report read, if it
+    // has one; otherwise the controller's acknowledgement report is read.
+    virtual std::optional<Bytes> OnGetFeature(ControllerModel& /*host*/) { return std::nullopt; }
+};
+
+using ExtensionFactory = std::function<std::unique_ptr<CommandExtension>()>;
+struct ExtensionRegistration {
+    explicit ExtensionRegistration(ExtensionFactory factory);
 };
 
 class ControllerModel : public SimDevice {
@@ -70,6 +95,18 @@ public:
     int updatesStarted = 0;
     int resetsFromBootloader = 0;
     int rebootsIntoBootloader = 0;
+
+    std::vector<std::unique_ptr<CommandExtension>> extensions;
+    // The extension of the given type, or null.
+    template <class T>
+    T* Extension() {
+        for (auto& extension : extensions) {
+            if (auto* found = dynamic_cast<T*>(extension.get())) {
+                return found;
+            }
+        }
+        return nullptr;
+    }
 
 protected:
     // Commands of the current mode; false when refused.
