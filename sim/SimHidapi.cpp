@@ -45,10 +45,16 @@ hid_device* hid_open(unsigned short vendor_id, unsigned short product_id, const 
         errno = ENOENT;
         return nullptr;
     }
+    ++world.liveHandles;
     return new hid_device_{device, device->Generation()};
 }
 
-void hid_close(hid_device* handle) { delete handle; }
+void hid_close(hid_device* handle) {
+    if (handle != nullptr) {
+        --sim::World::Get().liveHandles;
+        delete handle;
+    }
+}
 
 int hid_send_feature_report(hid_device* handle, const unsigned char* data, size_t length) {
     sim::SimDevice* device = Live(handle);

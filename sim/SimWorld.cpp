@@ -50,6 +50,7 @@ void World::Reset() {
     nowMs = 0;
     pauses.clear();
     openAttempts.clear();
+    liveHandles = 0;
 }
 
 SimDevice* World::FindPresent(std::uint16_t vendorId, std::uint16_t productId) {

@@ -116,6 +116,8 @@ public:
     void RecordOpen(std::uint16_t vendorId, std::uint16_t productId, bool opened);
 
     std::vector<std::unique_ptr<SimDevice>> devices;
+    // Handles that hid_open gave out and hid_close has not taken back.
+    int liveHandles = 0;
 
 private:
     void Tick();
