@@ -1,6 +1,7 @@
 #include "device/HidDevice.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -31,6 +32,12 @@ void HidDevice::Close() {
     }
 }
 
+void HidDevice::NoteTransferFailure() {
+    if (errno == ENODEV) {
+        Close();
+    }
+}
+
 namespace {
 
 // The transfer buffer of one report operation: report ID, then the payload
@@ -55,6 +62,7 @@ std::int32_t HidDevice::GetFeatureReport(std::uint8_t reportId, std::uint8_t* de
     std::vector<unsigned char> buffer = FrameReport(reportId, nullptr, 0, reportLength);
     const int received = hid_get_feature_report(handle, buffer.data(), buffer.size());
     if (received < 0) {
+        NoteTransferFailure();
         return -1;
     }
     std::memcpy(destination, buffer.data() + 1, std::min(length, reportLength));
@@ -72,7 +80,9 @@ bool HidDevice::SetFeatureReport(std::uint8_t reportId, const std::uint8_t* payl
         if (hid_send_feature_report(handle, buffer.data(), buffer.size()) != -1) {
             return true;
         }
-        if (--attemptsLeft == 0) {
+        // A refusing device gets its retries; a vanished one does not.
+        NoteTransferFailure();
+        if (!IsOpen() || --attemptsLeft == 0) {
             return false;
         }
         platform::SleepMs(kFeatureRetryPauseMs);
@@ -87,6 +97,7 @@ std::int32_t HidDevice::ReadReport(std::uint8_t reportId, std::uint8_t* destinat
     std::vector<unsigned char> buffer = FrameReport(reportId, nullptr, 0, reportLength);
     const int received = hid_read_timeout(handle, buffer.data(), buffer.size(), timeoutMs);
     if (received < 0) {
+        NoteTransferFailure();
         return -1;
     }
     std::memcpy(destination, buffer.data() + 1, std::min(length, reportLength));
@@ -99,5 +110,9 @@ bool HidDevice::WriteReport(std::uint8_t reportId, const std::uint8_t* payload,
         return false;
     }
     const std::vector<unsigned char> buffer = FrameReport(reportId, payload, length, reportLength);
-    return hid_write(handle, buffer.data(), buffer.size()) >= 0;
+    if (hid_write(handle, buffer.data(), buffer.size()) < 0) {
+        NoteTransferFailure();
+        return false;
+    }
+    return true;
 }

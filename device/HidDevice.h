@@ -36,6 +36,11 @@ public:
     std::uint16_t ProductId() const { return productId; }
 
 protected:
+    // After a failed transfer: when the device is gone (unplugged), close the
+    // handle so that every later operation fails at once instead of retrying
+    // against a device that is no longer there.
+    void NoteTransferFailure();
+
     std::uint16_t vendorId;
     std::uint16_t productId;
     hid_device* handle = nullptr;

@@ -288,3 +288,18 @@ TEST_F(ControllerUpdate, ChecksumLineOfAKnownTail) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ControllerUpdate, UnpluggedMidTransferFailsWithinTwoSeconds) {
+    auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
+    controller.unplugAfterReports = 500;  // the start and 499 data reports of 5000
+    TempFile file(Image(250000));
+    const RunResult run = RunTool({file.Path()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.OutLines().back(), "Error updating firmware.");
+    EXPECT_LE(world.NowMs(), 2000u);
+    EXPECT_TRUE(controller.firmware.empty());
+}
+
+}  // namespace

@@ -145,3 +145,31 @@ TEST_F(HidDeviceTest, UnpluggedDeviceFailsOnItsOldHandle) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HidDeviceTest, VanishedDeviceIsNotRetriedAndClosesItsHandle) {
+    auto& echo = world.Add<EchoModel>();
+    ASSERT_TRUE(device.Open());
+    echo.Unplug();
+    const std::uint8_t one[] = {1};
+    EXPECT_FALSE(device.SetFeatureReport(0, one, 1));
+    EXPECT_TRUE(world.Pauses().empty());
+    EXPECT_FALSE(device.IsOpen());
+    EXPECT_EQ(world.liveHandles, 0);
+    // Later operations fail at once, as on a closed device.
+    std::uint8_t buffer[8] = {};
+    EXPECT_EQ(device.GetFeatureReport(0, buffer, 8), -1);
+    EXPECT_TRUE(echo.wire.empty());
+}
+
+TEST_F(HidDeviceTest, RefusingDeviceKeepsItsHandle) {
+    auto& echo = world.Add<EchoModel>();
+    ASSERT_TRUE(device.Open());
+    echo.refuseGetReports = 1;
+    std::uint8_t buffer[8] = {};
+    EXPECT_EQ(device.GetFeatureReport(0, buffer, 8), -1);
+    EXPECT_TRUE(device.IsOpen());
+}
+
+}  // namespace
