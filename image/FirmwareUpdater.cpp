@@ -3,10 +3,10 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <iomanip>
 #include <iostream>
 #include <vector>
 
+#include "image/ChecksumText.h"
 #include "image/ImageFile.h"
 #include "image/Lfsr128.h"
 #include "platform/Platform.h"
@@ -82,17 +82,7 @@ int FirmwareUpdater::UpdateFirmware(const std::string& path) {
                              LSFRResult.data()) < 0) {
         return -1;
     }
-    std::cout << "Image checksum: ";
-    {
-        const std::ios_base::fmtflags flags = std::cout.flags();
-        const char fill = std::cout.fill('0');
-        for (std::uint8_t byte : LSFRResult) {
-            std::cout << std::hex << std::setw(2) << static_cast<int>(byte);
-        }
-        std::cout.flags(flags);
-        std::cout.fill(fill);
-    }
-    std::cout << std::endl;
+    std::cout << "Image checksum: " << ChecksumDigits(LSFRResult.data()) << std::endl;
 
     ImageFile file = OpenImageFile(path);
     if (!file) {
