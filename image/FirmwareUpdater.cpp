@@ -9,6 +9,7 @@
 #include "image/ChecksumText.h"
 #include "image/ImageFile.h"
 #include "image/Lfsr128.h"
+#include "image/TransferProgress.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -102,6 +103,7 @@ int FirmwareUpdater::UpdateFirmware(const std::string& path) {
 
     std::cout << "Transfering data..." << std::endl;
     std::array<std::uint8_t, kSendBufferSize> pSendBuf{};
+    TransferProgress progress(ImageBytesFrom(file.get(), device->GetImageStartOffset()));
     for (;;) {
         const int chunk = device->GetTransferChunkSize();
         const std::size_t wanted =
@@ -109,12 +111,14 @@ int FirmwareUpdater::UpdateFirmware(const std::string& path) {
         const std::size_t got = std::fread(pSendBuf.data(), 1, wanted, file.get());
         if (got > 0) {
             device->SendFirmwareData(pSendBuf.data(), static_cast<int>(got));
+            progress.Advance(got);
         }
         if (got == 0 || static_cast<int>(got) < device->GetTransferChunkSize()) {
             break;
         }
     }
 
+    progress.Erase();
     std::cout << "Verifying..." << std::endl;
     device->SendImageChecksum(LSFRResult.data());
     file.reset();

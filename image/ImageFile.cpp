@@ -21,3 +21,11 @@ bool SeekImageFile(std::FILE* file, std::int64_t offset) {
 void ReportUnableToOpen(const std::string& path) {
     std::cerr << "Unable to open: " << path << std::endl;
 }
+
+std::uint64_t ImageBytesFrom(std::FILE* file, std::int64_t offset) {
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0 || info.st_size <= offset) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(info.st_size - offset);
+}

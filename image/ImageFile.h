@@ -20,5 +20,8 @@ ImageFile OpenImageFile(const std::string& path);
 // Seeks from the start with a 64-bit offset; images may pass 4 GiB.
 bool SeekImageFile(std::FILE* file, std::int64_t offset);
 
+// Bytes of the file from the offset to its end (0 when shorter).
+std::uint64_t ImageBytesFrom(std::FILE* file, std::int64_t offset);
+
 // Writes "Unable to open: " and the path as a line on standard error.
 void ReportUnableToOpen(const std::string& path);

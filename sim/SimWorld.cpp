@@ -51,6 +51,8 @@ void World::Reset() {
     pauses.clear();
     openAttempts.clear();
     liveHandles = 0;
+    stderrIsTerminal.reset();
+    terminalColumns = 80;
 }
 
 SimDevice* World::FindPresent(std::uint16_t vendorId, std::uint16_t productId) {

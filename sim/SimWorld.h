@@ -118,6 +118,9 @@ public:
     std::vector<std::unique_ptr<SimDevice>> devices;
     // Handles that hid_open gave out and hid_close has not taken back.
     int liveHandles = 0;
+    // The console as the tool sees it: a test may pretend standard error is a terminal.
+    std::optional<bool> stderrIsTerminal;
+    int terminalColumns = 80;
 
 private:
     void Tick();

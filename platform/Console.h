@@ -1,0 +1,17 @@
+// What the progress display needs to know about the console and the clock.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Whether standard error is a terminal (the only place progress is drawn).
+bool StderrIsTerminal();
+
+// Columns of the terminal on standard error; 80 when unknown.
+int StderrColumns();
+
+// A monotonic clock in milliseconds.
+std::uint64_t MonotonicMs();
+
+}  // namespace platform
