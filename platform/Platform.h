@@ -4,10 +4,33 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace platform {
 
 // Blocks the calling thread for the given number of milliseconds.
 void SleepMs(std::uint32_t milliseconds);
+
+// One USB device present on the system, as the device-information service
+// shows it.
+struct UsbDevice {
+    // Most specific first, in the Windows form (UsbListingText.h):
+    // "USB\VID_2548&PID_1001&REV_0100", then "USB\VID_2548&PID_1001".
+    std::vector<std::string> hardwareIds;
+    // What a user sees, such as "Tivane (/dev/ttyACM0)".
+    std::string displayName;
+    // The serial port that belongs to the device (a device node such as
+    // /dev/ttyACM0), or empty when it has none.
+    std::string serialPort;
+};
+
+// The USB devices present now, in the system's listing order. A listing that
+// cannot be obtained is empty.
+std::vector<UsbDevice> ListUsbDevices();
+
+// Opens the serial port by name, writes one byte and closes it again; false
+// when any step failed. Bounded: a port that takes nothing does not hang it.
+bool WriteSerialByte(const std::string& portName, std::uint8_t byte);
 
 }  // namespace platform

@@ -47,6 +47,8 @@ World& World::Get() {
 
 void World::Reset() {
     devices.clear();
+    usbEntries.clear();
+    serialWrites.clear();
     nowMs = 0;
     pauses.clear();
     openAttempts.clear();
@@ -107,6 +109,11 @@ std::size_t World::OpenAttemptsFor(std::uint16_t productId) const {
         count += attempt.productId == productId ? 1 : 0;
     }
     return count;
+}
+
+SimUsbEntry& World::AddUsbEntry(SimUsbEntry entry) {
+    usbEntries.push_back(std::make_unique<SimUsbEntry>(std::move(entry)));
+    return *usbEntries.back();
 }
 
 void World::RecordOpen(std::uint16_t vendorId, std::uint16_t productId, bool opened) {

@@ -34,6 +34,26 @@ struct OpenAttempt {
     bool opened;
 };
 
+// A USB device that only the platform's device listing shows, not hidapi:
+// a USB serial port such as the Tivane's application.
+struct SimUsbEntry {
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t revision = 0x0100;
+    std::string product;
+    std::string serialPort;  // device node; empty when the device has none
+    bool listed = true;
+    // The device's reaction to a byte written to its serial port.
+    std::function<void(std::uint8_t)> onSerialByte;
+};
+
+struct SerialWrite {
+    std::uint64_t timeMs;
+    std::string port;
+    std::uint8_t byte;
+    bool delivered;  // a listed device owned the port
+};
+
 // One USB HID device model. Subclasses give the protocol; the base keeps
 // presence, identity, the wire log and the faults that any device can show.
 class SimDevice {
@@ -121,6 +141,12 @@ public:
     // The console as the tool sees it: a test may pretend standard error is a terminal.
     std::optional<bool> stderrIsTerminal;
     int terminalColumns = 80;
+
+    // The listing-only USB devices, in order of plugging, and every byte the
+    // tool wrote to a serial port.
+    SimUsbEntry& AddUsbEntry(SimUsbEntry entry);
+    std::vector<std::unique_ptr<SimUsbEntry>> usbEntries;
+    std::vector<SerialWrite> serialWrites;
 
 private:
     void Tick();

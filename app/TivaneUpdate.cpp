@@ -1,0 +1,47 @@
+// The Tivane's firmware update: its application is restarted into its HID
+// bootloader by one byte on its serial port, and the bootloader, which
+// speaks the controller's bootloader protocol, takes the image.
+#include <iostream>
+
+#include "app/Commands.h"
+#include "app/TivanePort.h"
+#include "device/QuorlControllerDevice.h"
+#include "platform/Platform.h"
+
+namespace {
+
+constexpr std::uint8_t kRestartIntoBootloader = 0xFE;
+constexpr std::uint32_t kRestartPauseMs = 1000;
+
+}  // namespace
+
+int FindTivanePort(std::string& comport_name) {
+    const std::vector<platform::UsbDevice> devices = platform::ListUsbDevices();
+    const std::optional<std::size_t> match =
+        FirstMatchingDevice(devices, UsbIdSearchPattern(kTivaneSerialVendorId, kTivaneSerialProductId));
+    // A Tivane without a port cannot be restarted: it counts as not found, so
+    // that the byte never goes to a port guessed for it.
+    const std::optional<std::string> port = match ? SerialPortOf(devices[*match]) : std::nullopt;
+    if (!port) {
+        std::cout << "No match for VID/PID of Tivane" << std::endl;
+        return 0;
+    }
+    comport_name = *port;
+    return 1;
+}
+
+int UpdateTivaneFirmware(const std::string& path) {
+    std::cout << "Updating Tivane firmware" << std::endl;
+    std::string comport_name;
+    if (FindTivanePort(comport_name) == 1) {
+        // A port that cannot be opened or written is not reported: the single
+        // open of the bootloader below tells whether the restart worked.
+        platform::WriteSerialByte(comport_name, kRestartIntoBootloader);
+        platform::SleepMs(kRestartPauseMs);
+    } else {
+        std::cout << "Device not found, is it already in bootloader?" << std::endl;
+    }
+    std::cout << "Attempting to update..." << std::endl;
+    QuorlControllerDevice wiredController(kTivaneBootloaderProductId);
+    return UpdateViaBootloader(wiredController, path, false) != 0 ? 1 : 0;
+}

@@ -1,0 +1,96 @@
+// The USB device listing on Linux, from udev: every USB device (not its
+// interfaces), with the device node of the first terminal below it, which is
+// where a USB serial function (cdc_acm, a USB-serial bridge) shows up.
+#include <cstdlib>
+#include <memory>
+
+#include <libudev.h>
+
+#include "platform/Platform.h"
+#include "platform/UsbListingText.h"
+
+namespace platform {
+
+namespace {
+
+struct UdevRelease {
+    void operator()(udev* context) const { udev_unref(context); }
+    void operator()(udev_enumerate* enumeration) const { udev_enumerate_unref(enumeration); }
+    void operator()(udev_device* device) const { udev_device_unref(device); }
+};
+using UdevContext = std::unique_ptr<udev, UdevRelease>;
+using UdevEnumeration = std::unique_ptr<udev_enumerate, UdevRelease>;
+using UdevDevice = std::unique_ptr<udev_device, UdevRelease>;
+
+// A hexadecimal sysfs attribute such as idVendor ("2548"), or nothing.
+bool ReadHexAttribute(udev_device* device, const char* name, std::uint16_t& value) {
+    const char* text = udev_device_get_sysattr_value(device, name);
+    if (text == nullptr) {
+        return false;
+    }
+    char* end = nullptr;
+    const unsigned long number = std::strtoul(text, &end, 16);
+    if (end == text || number > 0xFFFF) {
+        return false;
+    }
+    value = static_cast<std::uint16_t>(number);
+    return true;
+}
+
+// The device node of the first terminal below the USB device, or empty.
+std::string SerialPortBelow(udev* context, udev_device* usbDevice) {
+    UdevEnumeration terminals(udev_enumerate_new(context));
+    if (!terminals || udev_enumerate_add_match_subsystem(terminals.get(), "tty") < 0 ||
+        udev_enumerate_add_match_parent(terminals.get(), usbDevice) < 0 ||
+        udev_enumerate_scan_devices(terminals.get()) < 0) {
+        return {};
+    }
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(terminals.get())) {
+        UdevDevice terminal(udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
+        const char* node = terminal ? udev_device_get_devnode(terminal.get()) : nullptr;
+        if (node != nullptr) {
+            return node;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::vector<UsbDevice> ListUsbDevices() {
+    std::vector<UsbDevice> devices;
+    UdevContext context(udev_new());
+    if (!context) {
+        return devices;
+    }
+    UdevEnumeration enumeration(udev_enumerate_new(context.get()));
+    if (!enumeration || udev_enumerate_add_match_subsystem(enumeration.get(), "usb") < 0 ||
+        udev_enumerate_add_match_property(enumeration.get(), "DEVTYPE", "usb_device") < 0 ||
+        udev_enumerate_scan_devices(enumeration.get()) < 0) {
+        return devices;
+    }
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumeration.get())) {
+        UdevDevice device(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
+        std::uint16_t vendorId = 0;
+        std::uint16_t productId = 0;
+        std::uint16_t revision = 0;
+        // A device gone since the scan, or without a descriptor, is not listed.
+        if (!device || !ReadHexAttribute(device.get(), "idVendor", vendorId) ||
+            !ReadHexAttribute(device.get(), "idProduct", productId) ||
+            !ReadHexAttribute(device.get(), "bcdDevice", revision)) {
+            continue;
+        }
+        const char* product = udev_device_get_sysattr_value(device.get(), "product");
+        UsbDevice listed;
+        listed.hardwareIds = UsbHardwareIds(vendorId, productId, revision);
+        listed.serialPort = SerialPortBelow(context.get(), device.get());
+        listed.displayName =
+            UsbDisplayName(product != nullptr ? product : "USB device", listed.serialPort);
+        devices.push_back(std::move(listed));
+    }
+    return devices;
+}
+
+}  // namespace platform

@@ -1,0 +1,133 @@
+// Finding the Tivane's port in a USB listing, on the listing's texts alone
+// (Linux and Windows forms), and the real one-byte write to a terminal.
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/TivanePort.h"
+#include "platform/TtyWriter.h"
+#include "platform/UsbListingText.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+platform::UsbDevice Listed(std::vector<std::string> ids, std::string name = "USB Serial Device",
+                           std::string port = {}) {
+    return {std::move(ids), std::move(name), std::move(port)};
+}
+
+std::optional<std::size_t> Match(const std::vector<platform::UsbDevice>& devices) {
+    return FirstMatchingDevice(devices, UsbIdSearchPattern(0x2548, 0x1001));
+}
+
+TEST(TivanePort, SearchPatternIsTheTivanesVidAndPid) {
+    EXPECT_EQ(UsbIdSearchPattern(kTivaneSerialVendorId, kTivaneSerialProductId), "VID_2548&PID_1001");
+}
+
+TEST(TivanePort, MatchesOnlyTheFirstHardwareIdAndTheFirstDevice) {
+    EXPECT_EQ(Match({Listed({"USB\\VID_2548&PID_1001&REV_0100", "USB\\VID_2548&PID_1001"})}), 0u);
+    EXPECT_EQ(Match({Listed({"USB\\VID_2548&PID_1002&REV_0100"})}), std::nullopt);
+    // The second identifier is never searched.
+    EXPECT_EQ(Match({Listed({"USB\\VID_2548&PID_1002&REV_0100", "USB\\VID_2548&PID_1001"})}),
+              std::nullopt);
+    // Case-sensitive, and a device without identifiers never matches.
+    EXPECT_EQ(Match({Listed({"USB\\vid_2548&pid_1001"}), Listed({})}), std::nullopt);
+    // Of two Tivanes, the one listed first.
+    EXPECT_EQ(Match({Listed({"USB\\VID_28DE&PID_1071&REV_0100"}),
+                     Listed({"USB\\VID_2548&PID_1001&REV_0100"}, "Tivane (COM4)"),
+                     Listed({"USB\\VID_2548&PID_1001&REV_0200"}, "Tivane (COM9)")}),
+              1u);
+}
+
+TEST(TivanePort, LinuxListingTextIsFoundByTheSearch) {
+    const auto ids = platform::UsbHardwareIds(0x2548, 0x1001, 0x0100);
+    EXPECT_EQ(ids, (std::vector<std::string>{"USB\\VID_2548&PID_1001&REV_0100", "USB\\VID_2548&PID_1001"}));
+    EXPECT_EQ(Match({Listed(ids)}), 0u);
+    // Upper-case digits, four of them, as Windows writes them.
+    EXPECT_EQ(platform::UsbHardwareIds(0xABCD, 0x00EF, 0x0001).front(), "USB\\VID_ABCD&PID_00EF&REV_0001");
+    EXPECT_EQ(platform::UsbDisplayName("Tivane", "/dev/ttyACM0"), "Tivane (/dev/ttyACM0)");
+}
+
+TEST(TivanePort, ComPortIsTakenWholeFromTheDisplayName) {
+    EXPECT_EQ(ComPortInDisplayName("USB Serial Device (COM7)"), "COM7");
+    EXPECT_EQ(ComPortInDisplayName("USB Serial Device (COM12)"), "COM12");
+    EXPECT_EQ(ComPortInDisplayName("USB Serial Device (COM256)"), "COM256");
+    // The first upper-case "COM" with a number, wherever it stands.
+    EXPECT_EQ(ComPortInDisplayName("COM3 adapter (COM7)"), "COM3");
+    EXPECT_EQ(ComPortInDisplayName("COMPOSITE DEVICE (COM4)"), "COM4");
+    // Lower case is no port, and neither is a name without one.
+    EXPECT_EQ(ComPortInDisplayName("Tivane (com5)"), std::nullopt);
+    EXPECT_EQ(ComPortInDisplayName("USB Serial Device"), std::nullopt);
+    EXPECT_EQ(ComPortInDisplayName("COM"), std::nullopt);
+}
+
+TEST(TivanePort, DeviceNodeComesBeforeTheDisplayName) {
+    EXPECT_EQ(SerialPortOf(Listed({}, "Tivane (/dev/ttyACM10)", "/dev/ttyACM10")), "/dev/ttyACM10");
+    EXPECT_EQ(SerialPortOf(Listed({}, "USB Serial Device (COM12)")), "COM12");
+    EXPECT_EQ(SerialPortOf(Listed({}, "Tivane")), std::nullopt);
+}
+
+// A pseudo-terminal pair standing in for a USB serial port.
+class PseudoTerminal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[256] = {};
+        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+        path = name;
+    }
+    void TearDown() override {
+        close(master);
+        close(slave);
+    }
+    // Everything the far end has received so far.
+    std::vector<std::uint8_t> Received() {
+        std::vector<std::uint8_t> bytes;
+        pollfd ready{master, POLLIN, 0};
+        std::uint8_t buffer[64];
+        while (poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN) != 0) {
+            const ssize_t got = read(master, buffer, sizeof buffer);
+            if (got <= 0) {
+                break;
+            }
+            bytes.insert(bytes.end(), buffer, buffer + got);
+        }
+        return bytes;
+    }
+    int master = -1;
+    int slave = -1;
+    std::string path;
+};
+
+TEST_F(PseudoTerminal, RestartByteArrivesAtTheFarEnd) {
+    ASSERT_TRUE(platform::WriteByteToTty(path, 0xFE, 1000));
+    EXPECT_EQ(Received(), std::vector<std::uint8_t>{0xFE});
+}
+
+TEST_F(PseudoTerminal, PortThatTakesNothingFailsInsteadOfHanging) {
+    // Output suspended, as by flow control: the port takes nothing.
+    ASSERT_EQ(tcflow(slave, TCOOFF), 0);
+
+    EXPECT_FALSE(platform::WriteByteToTty(path, 0xFE, 20));
+    EXPECT_TRUE(Received().empty());
+}
+
+TEST(TtyWriter, LeavesAnythingThatIsNoTerminalAlone) {
+    const std::vector<std::uint8_t> content = {1, 2, 3};
+    TempFile file(content, "_COM5");
+    EXPECT_FALSE(platform::WriteByteToTty(file.Path(), 0xFE, 100));
+    std::ifstream check(file.Path(), std::ios::binary);
+    const std::vector<std::uint8_t> after{std::istreambuf_iterator<char>(check), {}};
+    EXPECT_EQ(after, content);
+    EXPECT_FALSE(platform::WriteByteToTty(file.Path() + ".absent", 0xFE, 100));
+}
+
+}  // namespace

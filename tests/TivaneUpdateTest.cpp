@@ -1,0 +1,193 @@
+// The Tivane update: the restart byte on its serial port, one second's wait,
+// then the controller's bootloader protocol on its HID bootloader (0x1071).
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sim/ReferenceChecksum.h"
+#include "sim/TivaneModel.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+constexpr std::size_t kImageStart = 8192;
+constexpr std::size_t kImageHeader = 48;
+
+// A Tivane image: the controller's layout, 41 pieces of 50 bytes and 17 more.
+std::vector<std::uint8_t> TivaneImage() { return PatternBytes(kImageStart + 50 * 41 + 17, 71); }
+
+std::string ChecksumLine(const std::vector<std::uint8_t>& image) {
+    const auto sum = sim::ReferenceChecksum(
+        std::vector<std::uint8_t>(image.begin() + kImageStart + kImageHeader, image.end()));
+    std::string line = "Image checksum: ";
+    for (std::uint8_t byte : sum) {
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02x", byte);
+        line += digits;
+    }
+    return line;
+}
+
+Lines UpdateLines(const std::vector<std::uint8_t>& image, const std::string& outcome) {
+    return {"Attempting to update...", ChecksumLine(image), "Starting firmware update...",
+            "Transfering data...", "Verifying...", outcome};
+}
+
+Lines Concat(Lines head, const Lines& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+const Lines kFound = {"Updating Tivane firmware"};
+const Lines kNotFound = {"Updating Tivane firmware", "No match for VID/PID of Tivane",
+                         "Device not found, is it already in bootloader?"};
+
+class TivaneUpdate : public SimTest {
+protected:
+    std::vector<std::uint8_t> image = TivaneImage();
+    TempFile file{image, "_tivane.bin"};
+
+    // The one open of the bootloader, which must be the only one.
+    sim::OpenAttempt OnlyOpen() {
+        EXPECT_EQ(world.OpenAttempts().size(), 1u);
+        return world.OpenAttempts().empty() ? sim::OpenAttempt{} : world.OpenAttempts().front();
+    }
+};
+
+TEST_F(TivaneUpdate, RestartsThroughTheSerialPortAndWritesTheImage) {
+    auto& tivane = world.Add<sim::TivaneModel>();
+
+    const RunResult run = RunTool({file.Path()});
+
+    EXPECT_EQ(run.OutLines(), Concat(kFound, UpdateLines(image, "Successfully updated firmware.")));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+    // The restart byte, once, to the Tivane's port at the start.
+    ASSERT_EQ(world.serialWrites.size(), 1u);
+    EXPECT_EQ(world.serialWrites[0].port, "/dev/ttyACM0");
+    EXPECT_EQ(world.serialWrites[0].byte, 0xFE);
+    EXPECT_EQ(world.serialWrites[0].timeMs, 0u);
+    EXPECT_TRUE(world.serialWrites[0].delivered);
+    EXPECT_EQ(tivane.restartBytesTaken, 1);
+    // Exactly one pause, of one second, before the single open.
+    ASSERT_FALSE(world.Pauses().empty());
+    EXPECT_EQ(world.Pauses().front(), 1000u);
+    const sim::OpenAttempt open = OnlyOpen();
+    EXPECT_EQ(open.timeMs, 1000u);
+    EXPECT_EQ(open.vendorId, sim::kVendor);
+    EXPECT_EQ(open.productId, 0x1071);
+    EXPECT_TRUE(open.opened);
+    // The controller's layout: from offset 8192, in pieces of 50 bytes.
+    const auto pieces = tivane.SentReports(0x92);
+    ASSERT_EQ(pieces.size(), 42u);
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        EXPECT_EQ(pieces[i][1], i + 1 < pieces.size() ? 50 : 17) << "piece " << i;
+    }
+    const sim::Bytes fromStart(image.begin() + kImageStart, image.end());
+    EXPECT_EQ(tivane.firmware, fromStart);
+    EXPECT_EQ(tivane.resetsFromBootloader, 1);
+    // The reset starts the application again: its serial port comes back.
+    world.Advance(tivane.rebootDelayMs);
+    EXPECT_TRUE(tivane.serial.listed);
+}
+
+TEST_F(TivaneUpdate, BootloaderAlreadyRunningIsUpdatedWithoutARestart) {
+    auto& tivane = world.Add<sim::TivaneModel>(sim::ControllerModel::Mode::Bootloader);
+
+    const RunResult run = RunTool({file.Path()});
+
+    EXPECT_EQ(run.OutLines(), Concat(kNotFound, UpdateLines(image, "Successfully updated firmware.")));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(world.serialWrites.empty());
+    // No wait: the bootloader is opened at once.
+    EXPECT_EQ(OnlyOpen().timeMs, 0u);
+    EXPECT_EQ(tivane.firmware, sim::Bytes(image.begin() + kImageStart, image.end()));
+}
+
+TEST_F(TivaneUpdate, NoDeviceAtAllFailsAfterOneOpen) {
+    const RunResult run = RunTool({file.Path()});
+
+    EXPECT_EQ(run.OutLines(), Concat(kNotFound, {"Attempting to update...", "Error opening device."}));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(world.serialWrites.empty());
+    EXPECT_TRUE(world.Pauses().empty());
+    EXPECT_FALSE(OnlyOpen().opened);
+}
+
+TEST_F(TivaneUpdate, BootloaderLaterThanTheSecondIsMissed) {
+    auto& tivane = world.Add<sim::TivaneModel>();
+    tivane.restartDelayMs = 1001;
+
+    const RunResult run = RunTool({file.Path()});
+
+    EXPECT_EQ(run.OutLines(), Concat(kFound, {"Attempting to update...", "Error opening device."}));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(world.Pauses(), std::vector<std::uint32_t>{1000});
+    const sim::OpenAttempt open = OnlyOpen();
+    EXPECT_EQ(open.timeMs, 1000u);
+    EXPECT_FALSE(open.opened);
+    EXPECT_EQ(tivane.updatesStarted, 0);
+}
+
+TEST_F(TivaneUpdate, MissingImageFailsAfterTheRestartByteWasSent) {
+    auto& tivane = world.Add<sim::TivaneModel>();
+    const std::string missing = file.Path() + ".missing_tivane";
+
+    const RunResult run = RunTool({missing});
+
+    EXPECT_EQ(run.OutLines(), Concat(kFound, {"Attempting to update...", "Error updating firmware."}));
+    EXPECT_EQ(run.ErrLines(), Lines{"Unable to open: " + missing});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(tivane.restartBytesTaken, 1);
+    EXPECT_TRUE(OnlyOpen().opened);
+    // Nothing reached the bootloader, which stays where it is.
+    EXPECT_TRUE(tivane.wire.empty());
+    EXPECT_EQ(tivane.mode, sim::ControllerModel::Mode::Bootloader);
+}
+
+TEST_F(TivaneUpdate, FirstTivaneInTheListingIsRestartedAndOthersAreLeftAlone) {
+    // A device of the same vendor with another product comes first.
+    world.AddUsbEntry({0x2548, 0x1002, 0x0100, "Other serial device", "/dev/ttyACM0", true, {}});
+    auto& first = world.Add<sim::TivaneModel>(sim::ControllerModel::Mode::Application, "/dev/ttyACM1");
+    auto& second = world.Add<sim::TivaneModel>(sim::ControllerModel::Mode::Application, "/dev/ttyACM2");
+
+    const RunResult run = RunTool({file.Path()});
+
+    EXPECT_EQ(run.status, 0);
+    ASSERT_EQ(world.serialWrites.size(), 1u);
+    EXPECT_EQ(world.serialWrites[0].port, "/dev/ttyACM1");
+    EXPECT_EQ(first.firmware, sim::Bytes(image.begin() + kImageStart, image.end()));
+    EXPECT_EQ(second.restartBytesTaken, 0);
+    EXPECT_TRUE(second.serial.listed);
+    EXPECT_TRUE(second.firmware.empty());
+}
+
+TEST_F(TivaneUpdate, PortNumberOfTwoDigitsIsSentToWhole) {
+    auto& tivane = world.Add<sim::TivaneModel>(sim::ControllerModel::Mode::Application, "/dev/ttyACM12");
+    // The device that a cut name would reach.
+    world.AddUsbEntry({0x1234, 0x0001, 0x0100, "Modem", "/dev/ttyACM1", true, {}});
+
+    const RunResult run = RunTool({file.Path()});
+
+    EXPECT_EQ(run.status, 0);
+    ASSERT_EQ(world.serialWrites.size(), 1u);
+    EXPECT_EQ(world.serialWrites[0].port, "/dev/ttyACM12");
+    EXPECT_EQ(tivane.restartBytesTaken, 1);
+}
+
+TEST_F(TivaneUpdate, TivaneWithoutASerialPortCountsAsNotFound) {
+    // Listed by its IDs, but no serial port belongs to it (no driver bound).
+    world.AddUsbEntry({0x2548, 0x1001, 0x0100, "Tivane", "", true, {}});
+
+    const RunResult run = RunTool({file.Path()});
+
+    EXPECT_EQ(run.OutLines(), Concat(kNotFound, {"Attempting to update...", "Error opening device."}));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(world.serialWrites.empty());
+}
+
+}  // namespace
