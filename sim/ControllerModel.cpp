@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sim/RadioModel.h"
 #include "sim/ReferenceChecksum.h"
 #include "sim/Scenario.h"
 
@@ -202,8 +203,10 @@ bool ApplyControllerSetting(SimDevice& device, const std::string& key, const std
         controller.ack.shortReplies = static_cast<int>(number);
     } else if (key == "malformed-acks") {
         controller.ack.malformed = static_cast<int>(number);
+    } else if (key == "ignore-reboot") {
+        controller.ignoreReboot = number != 0;
     } else {
-        return false;
+        return ApplyRadioSetting(controller, key, value);
     }
     return true;
 }
@@ -211,7 +214,8 @@ bool ApplyControllerSetting(SimDevice& device, const std::string& key, const std
 const ModelRegistration kController(
     "controller",
     "wired controller running its application (0x1102); settings busy=N start-status=S "
-    "verify-status=S reboot-delay=MS fail-ack-reads=N short-acks=N malformed-acks=N",
+    "verify-status=S reboot-delay=MS fail-ack-reads=N short-acks=N malformed-acks=N "
+    "ignore-reboot=1 radio-app=0 radio-bootloader=0 radio-verify-status=S",
     [](World& world) -> SimDevice& { return world.Add<ControllerModel>(); },
     ApplyControllerSetting);
 

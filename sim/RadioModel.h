@@ -1,0 +1,42 @@
+// The controller's radio chip as its update commands reach it, riding on the
+// controller's feature reports: in the controller's application (0x1102),
+// in its bootloader (0x1002), and over the wireless link of the dongle's
+// application (0x1142). Begin (0x97) clears the received image, data (0x98)
+// appends up to 48 bytes without any acknowledgement, and the checksum
+// (0x99) makes the radio check what it received with its own computation;
+// the controller then acknowledges once, with status 0 when it matched.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "sim/ControllerModel.h"
+
+namespace sim {
+
+class RadioModel : public CommandExtension {
+public:
+    bool OnCommand(ControllerModel& host, std::uint8_t code, const Bytes& payload,
+                   bool& accepted) override;
+
+    // Faults. A host whose firmware does not carry the radio commands
+    // refuses them (a stalled transfer), per controller mode.
+    bool takenByApplication = true;
+    bool takenByBootloader = true;
+    std::optional<std::uint16_t> verifyStatus;  // forced verification status
+
+    // What the radio holds.
+    Bytes received;  // radio image data of the update in progress
+    Bytes firmware;  // the radio image installed by the last verified update
+    std::optional<std::array<std::uint8_t, 16>> checksumReceived;
+    int updatesStarted = 0;
+    int updatesInstalled = 0;
+};
+
+// Applies a radio setting (radio-app=0|1, radio-bootloader=0|1,
+// radio-verify-status=S) to a controller model; false for other keys.
+bool ApplyRadioSetting(ControllerModel& host, const std::string& key, const std::string& value);
+
+}  // namespace sim
