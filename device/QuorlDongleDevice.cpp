@@ -75,6 +75,9 @@ int QuorlDongleDevice::ReadStatus() {
     }
     std::array<unsigned char, kStatusBufferLength> read_buf{};
     const int count = hid_read_timeout(handle, read_buf.data(), read_buf.size(), kStatusTimeoutMs);
+    if (count < 0) {
+        NoteTransferFailure();
+    }
     return count == 1 ? read_buf[0] : lastStatus;
 }
 
