@@ -6,6 +6,7 @@
 
 #include "sim/ReferenceChecksum.h"
 #include "sim/Scenario.h"
+#include "sim/SwdProbeModel.h"
 
 namespace sim {
 
@@ -202,7 +203,7 @@ bool ApplyControllerSetting(SimDevice& device, const std::string& key, const std
         controller.ack.shortReplies = static_cast<int>(number);
     } else if (key == "malformed-acks") {
         controller.ack.malformed = static_cast<int>(number);
-    } else {
+    } else if (!ApplySwdProbeSetting(controller, key, value)) {
         return false;
     }
     return true;
@@ -211,7 +212,8 @@ bool ApplyControllerSetting(SimDevice& device, const std::string& key, const std
 const ModelRegistration kController(
     "controller",
     "wired controller running its application (0x1102); settings busy=N start-status=S "
-    "verify-status=S reboot-delay=MS fail-ack-reads=N short-acks=N malformed-acks=N",
+    "verify-status=S reboot-delay=MS fail-ack-reads=N short-acks=N malformed-acks=N " +
+        std::string(SwdProbeSettingsHelp()),
     [](World& world) -> SimDevice& { return world.Add<ControllerModel>(); },
     ApplyControllerSetting);
 
