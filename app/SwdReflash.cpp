@@ -19,6 +19,7 @@ constexpr int kOpenAttempts = 50;
 constexpr std::uint32_t kOpenRetryPauseMs = 1000;
 constexpr int kSwdStartTries = 50;
 constexpr int kChipEraseTries = 10;
+constexpr std::uint64_t kAddressSpaceEnd = std::uint64_t{1} << 32;
 
 // One progress mark, visible at once while the line stays open.
 void PrintMark() { std::cout << '.' << std::flush; }
@@ -70,6 +71,13 @@ int ProgramFileOverSwd(QuorlControllerRadioSWDDevice& device, std::uint32_t base
         const std::uint32_t p = static_cast<std::uint32_t>(address + n) % kRadioFlashPageSize;
         if (p < pSendBuf.size()) {
             PrintMark();
+        }
+        if (address + n > kAddressSpaceEnd) {
+            // Past the top of the radio's address space the address would
+            // wrap to 0 and overwrite the start of the flash.
+            EndLine();
+            std::cout << "Error: Write failed at address" << address << std::endl;
+            return -1;
         }
         if (!preErased && n > 0) {
             // Erase every page this piece is the first to write into.
