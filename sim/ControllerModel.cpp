@@ -7,6 +7,7 @@
 #include "sim/RadioModel.h"
 #include "sim/ReferenceChecksum.h"
 #include "sim/Scenario.h"
+#include "sim/SwdProbeModel.h"
 
 namespace sim {
 
@@ -206,7 +207,8 @@ bool ApplyControllerSetting(SimDevice& device, const std::string& key, const std
     } else if (key == "ignore-reboot") {
         controller.ignoreReboot = number != 0;
     } else {
-        return ApplyRadioSetting(controller, key, value);
+        return ApplyRadioSetting(controller, key, value) ||
+               ApplySwdProbeSetting(controller, key, value);
     }
     return true;
 }
@@ -215,7 +217,8 @@ const ModelRegistration kController(
     "controller",
     "wired controller running its application (0x1102); settings busy=N start-status=S "
     "verify-status=S reboot-delay=MS fail-ack-reads=N short-acks=N malformed-acks=N "
-    "ignore-reboot=1 radio-app=0 radio-bootloader=0 radio-verify-status=S",
+    "ignore-reboot=1 radio-app=0 radio-bootloader=0 radio-verify-status=S " +
+        std::string(SwdProbeSettingsHelp()),
     [](World& world) -> SimDevice& { return world.Add<ControllerModel>(); },
     ApplyControllerSetting);
 

@@ -1,0 +1,241 @@
+// The SWD channel through the controller: the requests on the wire, the
+// pause and acknowledgement behind each, and reading radio flash back.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "device/QuorlControllerRadioSWDDevice.h"
+#include "tests/SwdTestSupport.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+// The 64 bytes the controller sees for a request: the bytes given, zero behind.
+sim::Bytes Report(const std::string& hex) {
+    sim::Bytes report = HexBytes(hex);
+    report.resize(64, 0);
+    return report;
+}
+
+sim::Bytes Concat(sim::Bytes head, const std::vector<std::uint8_t>& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    head.resize(64, 0);
+    return head;
+}
+
+class SwdChannel : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        bench.emplace(PlugSwdController(world));
+        ASSERT_TRUE(radio.Open());
+    }
+    // In SWD mode, with the wire log and the pauses of getting there cleared.
+    void StartSwd() {
+        ASSERT_EQ(radio.StartFirmwareUpdate(), 0);
+        bench->controller.wire.clear();
+        startPauses = world.Pauses().size();
+    }
+    std::vector<std::uint32_t> PausesSinceStart() const {
+        return {world.Pauses().begin() + static_cast<long>(startPauses), world.Pauses().end()};
+    }
+
+    std::optional<SwdBench> bench;
+    QuorlControllerRadioSWDDevice radio{kControllerAppProductId};
+    std::size_t startPauses = 0;
+};
+
+TEST_F(SwdChannel, StartSendsTheMagicPausesSixMsThenTakesTheAcknowledgement) {
+    EXPECT_EQ(radio.StartFirmwareUpdate(), 0);
+    ASSERT_EQ(bench->controller.wire.size(), 2u);
+    EXPECT_EQ(bench->controller.wire[0].transfer, sim::Transfer::SetFeature);
+    EXPECT_EQ(bench->controller.wire[0].bytes, Report("C6 04 9C 4E 27 B5"));
+    EXPECT_EQ(bench->controller.wire[1].transfer, sim::Transfer::GetFeature);
+    EXPECT_EQ(bench->controller.wire[1].timeMs, 6u);
+    EXPECT_EQ(world.Pauses(), (std::vector<std::uint32_t>{6}));
+    EXPECT_TRUE(bench->probe.Active(bench->controller));
+}
+
+TEST_F(SwdChannel, WritesCarryTheAddressLeastSignificantByteFirst) {
+    StartSwd();
+    const auto full = PatternBytes(56, 3);
+    EXPECT_EQ(radio.SwdWriteMemory(0x00000400, full.data(), 56), 0);
+    const std::vector<std::uint8_t> three = {0x11, 0x22, 0x33};
+    EXPECT_EQ(radio.SwdWriteMemory(98304, three.data(), 3), 0);
+
+    const auto sent = bench->controller.SentReports(kSwdWriteCode);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0], Concat(HexBytes("C7 3C 00 04 00 00"), full));  // 62 bytes, then zero
+    EXPECT_EQ(sent[1], Report("C7 07 00 80 01 00 11 22 33"));
+    EXPECT_EQ(bench->probe.flash.Read(0x400, 56), full);
+    EXPECT_EQ(bench->probe.flash.Read(98304, 3), three);
+    // Each write: 1 ms for the probe, then one acknowledgement poll.
+    EXPECT_EQ(PausesSinceStart(), (std::vector<std::uint32_t>{1, 1}));
+}
+
+TEST_F(SwdChannel, ErasesAndTheEndOfSwdMode) {
+    StartSwd();
+    EXPECT_EQ(radio.SwdEraseSector(0x18000), 0);
+    EXPECT_EQ(radio.SwdEraseChip(), 0);
+    std::array<std::uint8_t, 16> checksum{};
+    checksum.fill(0xAA);
+    EXPECT_EQ(radio.SendImageChecksum(checksum.data()), 0);  // ends SWD mode, checksum unused
+
+    EXPECT_EQ(bench->controller.SentReports(),
+              (std::vector<sim::Bytes>{Report("C9 04 00 80 01 00"), Report("CA 00"),
+                                       Report("CB 00")}));
+    EXPECT_EQ(PausesSinceStart(), (std::vector<std::uint32_t>{23, 23}));
+    EXPECT_EQ(bench->probe.flash.pagesErased, (std::vector<std::uint32_t>{0x18000}));
+    EXPECT_EQ(bench->probe.flash.chipErases, 1);
+    EXPECT_EQ(bench->probe.ends, 1);
+    EXPECT_FALSE(bench->probe.Active(bench->controller));
+}
+
+TEST_F(SwdChannel, AcceptedRequestsWithAFailedAcknowledgementFail) {
+    bench->probe.startFailures = 1;
+    EXPECT_EQ(radio.StartFirmwareUpdate(), -1);
+    EXPECT_EQ(radio.StartFirmwareUpdate(), 0);
+
+    const std::vector<std::uint8_t> data(8, 0x00);
+    bench->probe.failWriteAt = 0x207;
+    EXPECT_EQ(radio.SwdWriteMemory(0x200, data.data(), 8), -1);
+    EXPECT_EQ(radio.SwdWriteMemory(0x208, data.data(), 8), 0);
+    bench->probe.failEraseAt = 0x7FF;
+    EXPECT_EQ(radio.SwdEraseSector(0x400), -1);
+    EXPECT_EQ(radio.SwdEraseSector(0x800), 0);
+    bench->probe.chipEraseFailures = 1;
+    EXPECT_EQ(radio.SwdEraseChip(), -1);
+    EXPECT_EQ(radio.SwdEraseChip(), 0);
+    // Every one of them was taken by the controller and acknowledged.
+    EXPECT_EQ(bench->controller.SentReports().size(), 8u);
+}
+
+TEST_F(SwdChannel, OnlyAFinalSuccessCounts) {
+    StartSwd();
+    // Busy beyond the 100 polls: the busy status is left, and that is no success.
+    bench->controller.busyPolls = 150;
+    EXPECT_EQ(radio.SwdEraseChip(), -1);
+    // A failed acknowledgement read.
+    bench->controller.busyPolls = 0;
+    bench->controller.ack.failReads = 1;
+    EXPECT_EQ(radio.SwdEraseChip(), -1);
+    // Busy for a while, then done.
+    bench->controller.busyPolls = 5;
+    EXPECT_EQ(radio.SwdEraseChip(), 0);
+}
+
+TEST_F(SwdChannel, ARefusedRequestFailsWithoutPauseOrPoll) {
+    // Not in SWD mode: the controller refuses, and the HID layer's own
+    // retries are all that is spent.
+    const std::vector<std::uint8_t> data(4, 0);
+    EXPECT_EQ(radio.SwdWriteMemory(0, data.data(), 4), -1);
+    EXPECT_EQ(radio.SwdEraseSector(0), -1);
+    EXPECT_EQ(radio.SwdEraseChip(), -1);
+    for (const sim::WireRecord& record : bench->controller.wire) {
+        EXPECT_EQ(record.transfer, sim::Transfer::SetFeature);
+        EXPECT_FALSE(record.ok);
+    }
+    EXPECT_EQ(bench->controller.wire.size(), 300u);
+    EXPECT_EQ(world.Pauses(), std::vector<std::uint32_t>(297, 6));
+    EXPECT_EQ(bench->probe.flash.chipErases, 0);
+}
+
+TEST_F(SwdChannel, ClosedDeviceSendsNothingExceptTheRestartAttempt) {
+    QuorlControllerRadioSWDDevice closed(kControllerAppProductId);
+    const std::vector<std::uint8_t> data(4, 0);
+    std::array<std::uint8_t, 8> buffer{};
+    EXPECT_EQ(closed.StartFirmwareUpdate(), -1);
+    EXPECT_EQ(closed.SwdWriteMemory(0, data.data(), 4), -1);
+    EXPECT_EQ(closed.SwdReadMemory(buffer.data(), 0, 8), -1);
+    EXPECT_EQ(closed.SwdEraseSector(0), -1);
+    EXPECT_EQ(closed.SwdEraseChip(), -1);
+    EXPECT_EQ(closed.SendImageChecksum(nullptr), -1);
+    EXPECT_EQ(closed.ResetFromBootloader(), -1);
+    EXPECT_TRUE(bench->controller.wire.empty());
+    EXPECT_TRUE(world.Pauses().empty());
+}
+
+TEST_F(SwdChannel, RestartMakesTheControllerComeBackInItsApplication) {
+    StartSwd();
+    EXPECT_EQ(radio.ResetFromBootloader(), 0);
+    EXPECT_EQ(bench->controller.SentReports(), (std::vector<sim::Bytes>{Report("95 00")}));
+    EXPECT_EQ(bench->probe.restarts, 1);
+    EXPECT_FALSE(bench->controller.Present());
+    world.Advance(bench->controller.rebootDelayMs);
+    EXPECT_TRUE(bench->controller.Present());
+    EXPECT_EQ(bench->controller.productId, kControllerAppProductId);
+    EXPECT_FALSE(bench->probe.Active(bench->controller));  // SWD mode ends with the restart
+}
+
+TEST_F(SwdChannel, LayoutOfARadioImage) {
+    EXPECT_EQ(radio.GetTransferChunkSize(), 56);
+    EXPECT_EQ(radio.GetImageStartOffset(), 0);
+    EXPECT_EQ(radio.GetChecksumPadSize(), -1);
+    EXPECT_EQ(radio.GetImageHeaderSize(), 0);
+}
+
+TEST_F(SwdChannel, ReadReturnsTheDataBytesOfTheReply) {
+    const auto old = PatternBytes(4096, 9);
+    bench->probe.flash.Fill(old);
+    StartSwd();
+    std::array<std::uint8_t, 58> buffer{};
+    ASSERT_EQ(radio.SwdReadMemory(buffer.data(), 0x1234, 58), 0);
+    EXPECT_EQ(sim::Bytes(buffer.begin(), buffer.end()), bench->probe.flash.Read(0x1234, 58));
+    EXPECT_EQ(bench->controller.SentReports(), (std::vector<sim::Bytes>{Report("C8 05 34 12 00 00 3A")}));
+
+    std::array<std::uint8_t, 1> one{};
+    ASSERT_EQ(radio.SwdReadMemory(one.data(), 0x20, 1), 0);
+    EXPECT_EQ(one[0], old[0x20]);
+    EXPECT_TRUE(world.Pauses().size() == startPauses);  // answered on the first poll
+}
+
+TEST_F(SwdChannel, ReadPollsUpToAHundredTimesForItsReply) {
+    StartSwd();
+    std::array<std::uint8_t, 16> buffer{};
+    buffer.fill(0x77);
+    bench->probe.withheldReadReplies = 99;
+    EXPECT_EQ(radio.SwdReadMemory(buffer.data(), 0, 16), 0);
+    EXPECT_EQ(buffer[0], 0xFF);
+
+    bench->controller.wire.clear();
+    const std::size_t before = world.Pauses().size();
+    buffer.fill(0x77);
+    bench->probe.withheldReadReplies = 100;
+    EXPECT_EQ(radio.SwdReadMemory(buffer.data(), 0, 16), -1);
+    EXPECT_EQ(bench->controller.wire.size(), 101u);  // the request and 100 polls
+    EXPECT_EQ(std::vector<std::uint32_t>(world.Pauses().begin() + static_cast<long>(before),
+                                         world.Pauses().end()),
+              std::vector<std::uint32_t>(99, 6));
+    EXPECT_EQ(buffer[0], 0x77);  // nothing copied
+}
+
+TEST_F(SwdChannel, ReadReportsShortRepliesAndRefusedRequests) {
+    std::array<std::uint8_t, 8> buffer{};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(radio.SwdReadMemory(buffer.data(), 0, 8), -1);  // not in SWD mode: refused
+    StartSwd();
+    bench->probe.shortReadReplies = 1;
+    EXPECT_EQ(radio.SwdReadMemory(buffer.data(), 0, 8), 0);
+    EXPECT_EQ(radio.SwdReadMemory(buffer.data(), 0, 59), -1);  // more than a reply holds
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Write for the read didn't work.\n"
+              "Got response, length 3 and ID \xC8\n");
+}
+
+TEST(RadioFlashModel, ProgrammingOnlyClearsBits) {
+    sim::RadioFlashModel flash;
+    flash.Fill({0x0F});
+    EXPECT_TRUE(flash.Write(10, {0xF0, 0x0F}));
+    EXPECT_EQ(flash.Read(10, 2), HexBytes("00 0F"));
+    EXPECT_EQ(flash.corruptedBytes, 1u);
+    EXPECT_TRUE(flash.ErasePage(1023));
+    EXPECT_EQ(flash.Read(0, 1024), sim::Bytes(1024, 0xFF));
+    EXPECT_EQ(flash.Read(1024, 1), HexBytes("0F"));
+    EXPECT_FALSE(flash.Write(flash.Size() - 1, {1, 2}));
+    EXPECT_FALSE(flash.ErasePage(flash.Size()));
+}
+
+}  // namespace
