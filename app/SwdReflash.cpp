@@ -11,6 +11,7 @@
 #include "app/Commands.h"
 #include "device/QuorlControllerRadioSWDDevice.h"
 #include "image/ImageFile.h"
+#include "image/TransferProgress.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -53,6 +54,10 @@ int ProgramFileOverSwd(QuorlControllerRadioSWDDevice& device, std::uint32_t base
         return -1;
     }
     std::cout << "Transferring " << path << "..." << std::endl;
+    // On a terminal, a bar stands to the right of the marks; it is cleared
+    // before anything is printed, so marks and messages read as without it.
+    TransferProgress progress(ImageBytesFrom(file.get(), 0));
+    int marks = 0;
 
     constexpr std::uint64_t kPage = kRadioFlashPageSize;
     // The first page that begins inside the file; an unaligned base's page also
@@ -63,6 +68,7 @@ int ProgramFileOverSwd(QuorlControllerRadioSWDDevice& device, std::uint32_t base
     for (;;) {
         const std::size_t n = std::fread(pSendBuf.data(), 1, pSendBuf.size(), file.get());
         if (n < pSendBuf.size() && std::ferror(file.get())) {
+            progress.Erase();
             EndLine();
             std::cout << "Error: Read failed at offset" << written << std::endl;
             return -1;
@@ -70,11 +76,14 @@ int ProgramFileOverSwd(QuorlControllerRadioSWDDevice& device, std::uint32_t base
         const std::uint64_t address = base + written;
         const std::uint32_t p = static_cast<std::uint32_t>(address + n) % kRadioFlashPageSize;
         if (p < pSendBuf.size()) {
+            progress.Erase();
             PrintMark();
+            progress.SetColumn(++marks);
         }
         if (address + n > kAddressSpaceEnd) {
             // Past the top of the radio's address space the address would
             // wrap to 0 and overwrite the start of the flash.
+            progress.Erase();
             EndLine();
             std::cout << "Error: Write failed at address" << address << std::endl;
             return -1;
@@ -84,6 +93,7 @@ int ProgramFileOverSwd(QuorlControllerRadioSWDDevice& device, std::uint32_t base
             const std::uint64_t lastPage = (address + n - 1) / kPage * kPage;
             for (; nextPageToErase <= lastPage; nextPageToErase += kPage) {
                 if (device.SwdEraseSector(static_cast<std::uint32_t>(nextPageToErase)) != 0) {
+                    progress.Erase();
                     EndLine();
                     std::cout << "Error: Sector erase failed at address" << nextPageToErase
                               << std::endl;
@@ -94,11 +104,13 @@ int ProgramFileOverSwd(QuorlControllerRadioSWDDevice& device, std::uint32_t base
         if (n > 0) {
             if (device.SwdWriteMemory(static_cast<std::uint32_t>(address), pSendBuf.data(),
                                       static_cast<int>(n)) != 0) {
+                progress.Erase();
                 EndLine();
                 std::cout << "Error: Write failed at address" << address << std::endl;
                 return -1;
             }
             written += n;
+            progress.Advance(n);
         }
         if (n < pSendBuf.size()) {
             return 0;

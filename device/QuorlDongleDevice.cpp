@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "image/ImageFile.h"
+#include "image/TransferProgress.h"
 
 namespace {
 
@@ -219,6 +220,7 @@ bool QuorlDongleDevice::UpgradeFromFile(const std::string& path) {
     if (!SeekImageFile(firmware.get(), kDonglePageSize)) {
         return false;
     }
+    TransferProgress progress(static_cast<std::uint64_t>(size));
     for (std::uint32_t page = 1;; ++page) {
         const long n = ReadImagePage(firmware.get(), rgucPage);
         if (n < 0) {
@@ -232,13 +234,18 @@ bool QuorlDongleDevice::UpgradeFromFile(const std::string& path) {
             !WritePageVerified(page, rgucPage.data(), static_cast<std::uint32_t>(n))) {
             return false;
         }
+        progress.Advance(static_cast<std::uint64_t>(n));
     }
     std::clearerr(firmware.get());
     if (!SeekImageFile(firmware.get(), 0)) {
         return false;
     }
     const long n = ReadImagePage(firmware.get(), rgucPage);
-    return n == 0 || (n > 0 && WritePageVerified(0, rgucPage.data(), static_cast<std::uint32_t>(n)));
+    if (n < 0 || (n > 0 && !WritePageVerified(0, rgucPage.data(), static_cast<std::uint32_t>(n)))) {
+        return false;
+    }
+    progress.Advance(static_cast<std::uint64_t>(n));
+    return true;
 }
 
 bool QuorlDongleDevice::ResetDongle() {
