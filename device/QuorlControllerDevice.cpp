@@ -70,28 +70,37 @@ int QuorlControllerDevice::WaitForAck(std::uint16_t& status) {
         return -1;
     }
     int pollsLeft = kAckPolls;
+    const auto fail = [&] {
+        if (g_debugOutput) {
+            std::cerr << "ack failed " << " retries " << (kAckPolls - pollsLeft) << std::endl;
+        }
+        status = 0xFFFF;
+        return -1;
+    };
     for (;;) {
         std::array<std::uint8_t, kAckReportLength> report{};
-        const std::int32_t count = GetFeatureReport(0, report.data(), report.size());
-        if (count < static_cast<std::int32_t>(kAckReportLength)) {
-            if (g_debugOutput) {
-                std::cerr << "ack failed " << " retries " << (kAckPolls - pollsLeft) << std::endl;
-            }
-            status = 0xFFFF;
-            return -1;
+        if (GetFeatureReport(0, report.data(), report.size()) <
+            static_cast<std::int32_t>(kAckReportLength)) {
+            return fail();
         }
         const std::uint16_t reportStatus =
             static_cast<std::uint16_t>(report[6] | (report[7] << 8));
-        const bool final = report[0] == kAcknowledgement && reportStatus != kAckStatusBusy;
-        if (final || --pollsLeft == 0) {
-            status = reportStatus;
-            if (g_debugOutput) {
-                std::cerr << "ack " << status << " retries " << (kAckPolls - pollsLeft)
-                          << std::endl;
-            }
-            return 0;
+        const bool acknowledgement = report[0] == kAcknowledgement;
+        if (!(acknowledgement && reportStatus != kAckStatusBusy) && --pollsLeft > 0) {
+            platform::SleepMs(kAckPollPauseMs);
+            continue;
         }
-        platform::SleepMs(kAckPollPauseMs);
+        // Polls that ran out on a busy device end with its status (2); a
+        // hundred reports without one acknowledgement must not pass for
+        // success, whatever their status bytes hold.
+        if (!acknowledgement) {
+            return fail();
+        }
+        status = reportStatus;
+        if (g_debugOutput) {
+            std::cerr << "ack " << status << " retries " << (kAckPolls - pollsLeft) << std::endl;
+        }
+        return 0;
     }
 }
 

@@ -159,3 +159,19 @@ TEST_F(ControllerProtocol, ControllerImageLayout) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ControllerProtocol, HundredReportsWithoutAnAcknowledgementFail) {
+    auto& model = Bootloader();
+    // Not an acknowledgement, status bytes zero: never taken for success.
+    model.ack.malformed = 1000;
+    std::uint16_t status = 0;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(device.WaitForAck(status), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ack failed  retries 100\n");
+    EXPECT_EQ(status, 0xFFFF);
+    EXPECT_EQ(world.Pauses().size(), 99u);
+}
+
+}  // namespace
