@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "app/AccessHint.h"
 #include "app/Commands.h"
 #include "app/Usage.h"
 #include "device/DebugOutput.h"
@@ -58,5 +59,10 @@ int RunInvocation(const Invocation& inv, Edition edition) {
 int RunApp(int argc, const char* const* argv, Edition edition) {
     const Invocation invocation = ParseCommandLine(argc, argv, edition);
     g_debugOutput = invocation.debug;
-    return RunInvocation(invocation, edition);
+    ForgetDevicesThatDidNotOpen();
+    const int status = RunInvocation(invocation, edition);
+    if (status != 0) {
+        HintAtInaccessibleDevice();
+    }
+    return status;
 }

@@ -14,6 +14,18 @@ constexpr std::uint32_t kFeatureRetryPauseMs = 6;
 
 }  // namespace
 
+namespace {
+
+std::vector<UsbId>& UnopenedDevices() {
+    static std::vector<UsbId> devices;
+    return devices;
+}
+
+}  // namespace
+
+const std::vector<UsbId>& DevicesThatDidNotOpen() { return UnopenedDevices(); }
+void ForgetDevicesThatDidNotOpen() { UnopenedDevices().clear(); }
+
 HidDevice::HidDevice(std::uint16_t vendorId, std::uint16_t productId, std::uint32_t reportLength)
     : vendorId(vendorId), productId(productId), reportLength(reportLength) {}
 
@@ -22,6 +34,13 @@ HidDevice::~HidDevice() { HidDevice::Close(); }
 bool HidDevice::Open() {
     Close();
     handle = hid_open(vendorId, productId, nullptr);
+    if (handle == nullptr) {
+        const UsbId id{vendorId, productId};
+        std::vector<UsbId>& unopened = UnopenedDevices();
+        if (std::find(unopened.begin(), unopened.end(), id) == unopened.end()) {
+            unopened.push_back(id);
+        }
+    }
     return handle != nullptr;
 }
 

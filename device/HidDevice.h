@@ -4,11 +4,22 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include <hidapi/hidapi.h>
 
 constexpr std::uint16_t kQuorlVendorId = 0x28DE;
 constexpr std::uint32_t kQuorlReportLength = 64;
+
+// The devices that an Open could not reach during this run, in order and
+// without repeats, so that a failing command can say why (see app/).
+struct UsbId {
+    std::uint16_t vendorId;
+    std::uint16_t productId;
+    bool operator==(const UsbId&) const = default;
+};
+const std::vector<UsbId>& DevicesThatDidNotOpen();
+void ForgetDevicesThatDidNotOpen();
 
 class HidDevice {
 public:

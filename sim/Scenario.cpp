@@ -56,6 +56,8 @@ bool ApplyCommonSetting(SimDevice& device, const std::string& key, const std::st
         device.unplugAfterReports = number;
     } else if (key == "appear-at") {
         device.appearAtMs = static_cast<std::uint64_t>(number);
+    } else if (key == "access-denied") {
+        device.accessDenied = number != 0;
     } else {
         return false;
     }
@@ -89,7 +91,7 @@ std::string ScenarioHelp() {
     for (const auto& [name, entry] : Registry()) {
         help += "  " + name + ": " + entry.help + "\n";
     }
-    help += "  settings of every device: refuse-set=N refuse-get=N unplug-after=K appear-at=MS\n";
+    help += "  settings of every device: refuse-set=N refuse-get=N unplug-after=K appear-at=MS access-denied=1\n";
     return help;
 }
 

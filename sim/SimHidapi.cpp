@@ -40,9 +40,10 @@ int hid_exit(void) { return 0; }
 hid_device* hid_open(unsigned short vendor_id, unsigned short product_id, const wchar_t*) {
     sim::World& world = sim::World::Get();
     sim::SimDevice* device = world.FindPresent(vendor_id, product_id);
-    world.RecordOpen(vendor_id, product_id, device != nullptr);
-    if (device == nullptr) {
-        errno = ENOENT;
+    const bool opened = device != nullptr && !device->accessDenied;
+    world.RecordOpen(vendor_id, product_id, opened);
+    if (!opened) {
+        errno = device == nullptr ? ENOENT : EACCES;
         return nullptr;
     }
     ++world.liveHandles;

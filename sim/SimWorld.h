@@ -91,6 +91,7 @@ public:
     int refuseGetReports = 0;          // the next N get-feature transfers are refused
     std::int64_t unplugAfterReports = -1;  // unplugged once this many set reports were taken
     std::uint64_t appearAtMs = 0;      // enumerates only from this virtual time on
+    bool accessDenied = false;         // present, but its node refuses the user
 
     std::uint64_t setReportsTaken = 0;
 

@@ -10,6 +10,7 @@
 
 #include "app/Edition.h"
 #include "sim/ControllerModel.h"
+#include "sim/DongleAppModel.h"
 #include "sim/SimWorld.h"
 
 struct RunResult {

@@ -1,0 +1,57 @@
+// A device that is present but refuses the user is named on standard error,
+// after the command's own lines; nothing changes when no such device is there.
+#include <gtest/gtest.h>
+
+#include "tests/TestSupport.h"
+
+namespace {
+
+using sim::ControllerModel;
+
+const char* const kHint =
+    "Hint: /dev/hidraw0 is present but cannot be opened (permission denied); install "
+    "60-quorl-firmware.rules into /etc/udev/rules.d, run \"udevadm control --reload\" and "
+    "replug the device.\n";
+
+class AccessHint : public SimTest {};
+
+TEST_F(AccessHint, RebootNamesTheNodeAfterItsOwnLines) {
+    world.Add<ControllerModel>().accessDenied = true;
+    const RunResult run = RunTool({"-b"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.OutLines(), (std::vector<std::string>{"Attempting to send to wired controller...",
+                                                        "Unable to reboot into bootloader."}));
+    EXPECT_EQ(run.err, kHint);
+}
+
+TEST_F(AccessHint, ControllerUpdateNamesTheApplicationItCouldNotReboot) {
+    world.Add<ControllerModel>().accessDenied = true;
+    TempFile file(PatternBytes(9000));
+    const RunResult run = RunTool({file.Path()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.OutLines().back(), "Error opening device.");
+    EXPECT_EQ(run.err, kHint);
+}
+
+TEST_F(AccessHint, BootloaderRefusingTheUserIsNamedOnce) {
+    world.Add<ControllerModel>(ControllerModel::Mode::Bootloader).accessDenied = true;
+    TempFile file(PatternBytes(9000));
+    const RunResult run = RunTool({file.Path()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, kHint);
+}
+
+TEST_F(AccessHint, NothingWhenTheDeviceIsAbsentOrTheCommandSucceeds) {
+    TempFile file(PatternBytes(9000));
+    EXPECT_EQ(RunTool({file.Path()}).err, "");
+    EXPECT_EQ(RunTool({"-R"}).err, "");
+    // A refusing device of another kind does not concern this command.
+    world.Add<sim::DongleAppModel>().accessDenied = true;
+    EXPECT_EQ(RunTool({"-b"}).err, "");
+    world.Add<ControllerModel>();
+    const RunResult reboot = RunTool({"-b"});
+    EXPECT_EQ(reboot.status, 0);
+    EXPECT_EQ(reboot.err, "");
+}
+
+}  // namespace
