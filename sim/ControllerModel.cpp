@@ -185,8 +185,6 @@ bool ControllerModel::OnBootloaderCommand(std::uint8_t code, const Bytes& payloa
 
 namespace sim {
 
-namespace {
-
 bool ApplyControllerSetting(SimDevice& device, const std::string& key, const std::string& value) {
     auto& controller = static_cast<ControllerModel&>(device);
     const long number = std::atol(value.c_str());
@@ -212,6 +210,8 @@ bool ApplyControllerSetting(SimDevice& device, const std::string& key, const std
     }
     return true;
 }
+
+namespace {
 
 const ModelRegistration kController(
     "controller",

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "sim/SimWorld.h"
@@ -114,5 +115,9 @@ protected:
     virtual bool OnBootloaderCommand(std::uint8_t code, const Bytes& payload);
     void Restart(Mode next);
 };
+
+// The controller's settings for the simulated-device build (busy=N, ...),
+// which every device built on the controller's protocol takes too.
+bool ApplyControllerSetting(SimDevice& device, const std::string& key, const std::string& value);
 
 }  // namespace sim

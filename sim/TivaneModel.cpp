@@ -75,7 +75,7 @@ bool ApplyTivaneSetting(SimDevice& device, const std::string& key, const std::st
     } else if (key == "port") {
         tivane.serial.serialPort = value;
     } else {
-        return false;
+        return ApplyControllerSetting(device, key, value);
     }
     return true;
 }
@@ -84,7 +84,7 @@ const ModelRegistration kTivane(
     "tivane",
     "Tivane running its application, a USB serial port (0x2548/0x1001) that restarts into its HID "
     "bootloader (0x1071) on the byte 0xFE; settings restart-delay=MS (default 600) "
-    "reboot-delay=MS port=NAME (default /dev/ttyACMn)",
+    "reboot-delay=MS port=NAME (default /dev/ttyACMn), and the controller's settings",
     [](World& world) -> SimDevice& { return world.Add<TivaneModel>(); }, ApplyTivaneSetting);
 
 const ModelRegistration kTivaneBootloader(
