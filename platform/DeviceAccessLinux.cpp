@@ -8,16 +8,11 @@
 #include <libudev.h>
 
 #include "platform/DeviceAccess.h"
+#include "platform/UdevHandles.h"
 
 namespace platform {
 
 namespace {
-
-struct UdevRelease {
-    void operator()(udev* context) const { udev_unref(context); }
-    void operator()(udev_enumerate* enumeration) const { udev_enumerate_unref(enumeration); }
-    void operator()(udev_device* device) const { udev_device_unref(device); }
-};
 
 bool HasIds(udev_device* hidraw, std::uint16_t vendorId, std::uint16_t productId) {
     udev_device* hid = udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
@@ -32,19 +27,18 @@ bool HasIds(udev_device* hidraw, std::uint16_t vendorId, std::uint16_t productId
 }  // namespace
 
 std::optional<std::string> FindInaccessibleHidNode(std::uint16_t vendorId, std::uint16_t productId) {
-    std::unique_ptr<udev, UdevRelease> context(udev_new());
+    UdevContext context(udev_new());
     if (!context) {
         return std::nullopt;
     }
-    std::unique_ptr<udev_enumerate, UdevRelease> nodes(udev_enumerate_new(context.get()));
+    UdevEnumeration nodes(udev_enumerate_new(context.get()));
     if (!nodes || udev_enumerate_add_match_subsystem(nodes.get(), "hidraw") < 0 ||
         udev_enumerate_scan_devices(nodes.get()) < 0) {
         return std::nullopt;
     }
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(nodes.get())) {
-        std::unique_ptr<udev_device, UdevRelease> hidraw(
-            udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
+        UdevDevice hidraw(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
         const char* node = hidraw ? udev_device_get_devnode(hidraw.get()) : nullptr;
         if (node != nullptr && HasIds(hidraw.get(), vendorId, productId) &&
             access(node, R_OK | W_OK) != 0 && errno == EACCES) {

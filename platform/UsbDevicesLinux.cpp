@@ -7,20 +7,12 @@
 #include <libudev.h>
 
 #include "platform/Platform.h"
+#include "platform/UdevHandles.h"
 #include "platform/UsbListingText.h"
 
 namespace platform {
 
 namespace {
-
-struct UdevRelease {
-    void operator()(udev* context) const { udev_unref(context); }
-    void operator()(udev_enumerate* enumeration) const { udev_enumerate_unref(enumeration); }
-    void operator()(udev_device* device) const { udev_device_unref(device); }
-};
-using UdevContext = std::unique_ptr<udev, UdevRelease>;
-using UdevEnumeration = std::unique_ptr<udev_enumerate, UdevRelease>;
-using UdevDevice = std::unique_ptr<udev_device, UdevRelease>;
 
 // A hexadecimal sysfs attribute such as idVendor ("2548"), or nothing.
 bool ReadHexAttribute(udev_device* device, const char* name, std::uint16_t& value) {
