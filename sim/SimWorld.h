@@ -93,6 +93,8 @@ public:
     std::uint64_t appearAtMs = 0;      // enumerates only from this virtual time on
 
     std::uint64_t setReportsTaken = 0;
+    // When unplugAfterReports pulled the device out, in virtual time.
+    std::optional<std::uint64_t> unpluggedByFaultAtMs;
 
     // Set-feature reports seen, in order, optionally only those starting with a code.
     std::vector<Bytes> SentReports(std::optional<std::uint8_t> code = std::nullopt) const;
