@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/Commands.h"
+#include "device/QuorlControllerDevice.h"
 #include "image/Lfsr128.h"
 #include "sim/DongleBootloaderModel.h"
 #include "sim/RadioModel.h"
@@ -59,6 +61,9 @@ struct FileReader {
     std::function<Text(const std::string& bad)> err;
     std::string lastOut;  // empty: nothing on standard output
     std::function<void(sim::World&)> nothingWritten;
+    // Where a file that opens but cannot be read ends otherwise.
+    std::function<Text(const std::string& bad)> errWhenReadFails = nullptr;
+    std::string lastOutWhenReadFails = {};
 };
 
 class BadFiles : public SimTest {
@@ -95,6 +100,7 @@ protected:
             };
         };
         const auto noDevice = [](sim::World& w) { EXPECT_TRUE(w.devices.empty()); };
+        const auto noErr = [](const std::string&) { return Text{}; };
         return {
             {"controller update", "_controller.bin", plugBootloader,
              [](const std::string& bad) { return std::vector<std::string>{bad}; }, Edition::Standard, 1,
@@ -109,7 +115,8 @@ protected:
              [](sim::World& w) { EXPECT_EQ(Plugged<sim::TivaneModel>(w).updatesStarted, 0); }},
             {"SWD reflash", ".bin", plugController,
              [](const std::string& bad) { return std::vector<std::string>{"-s", bad}; }, Edition::Standard,
-             -1, unableToOpen, "ERROR: Application programming failed", noWrites(0)},
+             -1, unableToOpen, "ERROR: Application programming failed", noWrites(0), noErr,
+             "ERROR: Application programming failed"},
             {"SWD reflash of the SoftDevice", ".bin", plugController,
              [this](const std::string& bad) {
                  return std::vector<std::string>{"-s", bad, std::to_string(kApplicationAddress),
@@ -121,14 +128,15 @@ protected:
                  auto& controller = Plugged<ControllerModel>(w);
                  EXPECT_EQ(controller.SentReports(kSwdWriteCode).size(), 0u);
                  EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.chipErases, 1);
-             }},
+             },
+             noErr, "ERROR: SoftDevice programming failed"},
             {"SWD reflash of the application", ".bin", plugController,
              [this](const std::string& bad) {
                  return std::vector<std::string>{"-s", goodSoftDevice.Path(),
                                                  std::to_string(kApplicationAddress), bad};
              },
              Edition::Compact, -1, unableToOpen, "ERROR: Application programming failed",
-             noWrites(kApplicationAddress)},
+             noWrites(kApplicationAddress), noErr, "ERROR: Application programming failed"},
             {"dongle upgrade", "_dongle.bin",
              [](sim::World& w) { w.Add<sim::DongleBootloaderModel>(); },
              [](const std::string& bad) { return std::vector<std::string>{bad}; }, Edition::Standard, -1,
@@ -148,7 +156,8 @@ protected:
              },
              Edition::Standard, 1,
              [](const std::string&) { return Text{"Error: Unable to open bootloader file"}; }, "",
-             noDevice},
+             noDevice,
+             [](const std::string&) { return Text{"Error: Unable to read bootloader timestamp"}; }},
             {"checksum digits", ".bin", [](sim::World&) {},
              [](const std::string& bad) { return std::vector<std::string>{"-c", bad}; },
              Edition::Standard, 1, unableToOpen, "", noDevice},
@@ -159,7 +168,8 @@ protected:
     }
 
     // Runs every reader on a bad file made by the given function from a name.
-    void ExpectEveryReaderRefuses(const std::function<std::string(const std::string& name)>& makeBad) {
+    void ExpectEveryReaderRefuses(const std::function<std::string(const std::string& name)>& makeBad,
+                                  bool opensButReadFails = false) {
         for (const FileReader& reader : Readers()) {
             SCOPED_TRACE(reader.name);
             world.Reset();
@@ -167,12 +177,16 @@ protected:
             const std::string bad = makeBad("quorl_bad_" + std::to_string(getpid()) + reader.marker);
             const RunResult run = RunTool(reader.args(bad), reader.edition);
             EXPECT_EQ(run.status, reader.status);
-            EXPECT_EQ(run.ErrLines(), reader.err(bad));
-            if (reader.lastOut.empty()) {
+            const bool otherwise = opensButReadFails && reader.errWhenReadFails != nullptr;
+            EXPECT_EQ(run.ErrLines(), otherwise ? reader.errWhenReadFails(bad) : reader.err(bad));
+            const std::string lastOut =
+                otherwise && !reader.lastOutWhenReadFails.empty() ? reader.lastOutWhenReadFails
+                                                                  : reader.lastOut;
+            if (lastOut.empty()) {
                 EXPECT_EQ(run.out, "");
             } else {
                 ASSERT_FALSE(run.OutLines().empty());
-                EXPECT_EQ(run.OutLines().back(), reader.lastOut);
+                EXPECT_EQ(run.OutLines().back(), lastOut);
             }
             reader.nothingWritten(world);
             EXPECT_EQ(world.liveHandles, 0);
@@ -199,6 +213,63 @@ TEST_F(BadFiles, DirectoryIsAFileThatCannotBeOpened) {
     for (const std::string& path : made) {
         std::filesystem::remove(path);
     }
+}
+
+// A file that opens but whose first read fails (Linux's memory file of a
+// process, at addresses nothing is mapped at): no empty image, no checksum of
+// nothing, no update reported as done.
+TEST_F(BadFiles, FileWhoseReadsFailIsNotAnEmptyImage) {
+    std::vector<std::string> made;
+    ExpectEveryReaderRefuses(
+        [&](const std::string& name) {
+            const std::string path = TempPath(name);
+            std::filesystem::remove(path);
+            std::filesystem::create_symlink("/proc/self/mem", path);
+            made.push_back(path);
+            return path;
+        },
+        true);
+    for (const std::string& path : made) {
+        std::filesystem::remove(path);
+    }
+}
+
+// The image reads well for its checksum, then fails to read for the
+// transfer: the update stops there, no checksum goes out for the device to
+// verify, and the controller stays in its bootloader.
+TEST_F(BadFiles, ImageThatFailsToReadDuringTheTransferSendsNoChecksum) {
+    auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
+    const std::string link = TempPath("quorl_bad_" + std::to_string(getpid()) + "_swapped.bin");
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(goodImage.Path(), link);
+    // The checksum asks for the pad size once the image's data has been read:
+    // the name then starts to lead to a file whose reads fail.
+    struct SwapsTheFileAfterTheChecksum : QuorlControllerDevice {
+        explicit SwapsTheFileAfterTheChecksum(std::string link)
+            : QuorlControllerDevice(kControllerBootloaderProductId), link(std::move(link)) {}
+        int GetChecksumPadSize() override {
+            std::filesystem::remove(link);
+            std::filesystem::create_symlink("/proc/self/mem", link);
+            return QuorlControllerDevice::GetChecksumPadSize();
+        }
+        std::string link;
+    } device(link);
+
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int result = UpdateViaBootloader(device, link, false);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    std::filesystem::remove(link);
+
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(err, "Unable to open: " + link + "\n");
+    ASSERT_FALSE(Lines(out).empty());
+    EXPECT_EQ(Lines(out).back(), "Error updating firmware.");
+    EXPECT_EQ(controller.SentReports(0x91).size(), 1u);
+    EXPECT_TRUE(controller.SentReports(0x92).empty());
+    EXPECT_TRUE(controller.SentReports(0x93).empty());
+    EXPECT_EQ(controller.resetsFromBootloader, 0);
 }
 
 // Makes reads that permissions deny fail while it lives. Root reads past
