@@ -55,6 +55,13 @@ int FirmwareUpdater::ComputeImageChecksum(const std::string& path, std::int32_t 
         }
         processed += static_cast<std::int64_t>(whole);
         pending = available - whole;
+        if (std::ferror(file.get())) {
+            // A checksum of what came before a read error would describe a
+            // cut image, and the transfer would send that same cut image:
+            // the device would verify it and take it.
+            ReportUnableToOpen(path);
+            return -1;
+        }
         if (got == 0) {
             break;
         }
@@ -110,6 +117,13 @@ int FirmwareUpdater::UpdateFirmware(const std::string& path) {
         const std::size_t wanted =
             std::min<std::size_t>(chunk > 0 ? static_cast<std::size_t>(chunk) : 0, pSendBuf.size());
         const std::size_t got = std::fread(pSendBuf.data(), 1, wanted, file.get());
+        if (std::ferror(file.get())) {
+            // The image cannot be sent whole: no checksum goes out, and the
+            // device stays in its bootloader.
+            progress.Erase();
+            ReportUnableToOpen(path);
+            return -1;
+        }
         if (got > 0) {
             device->SendFirmwareData(pSendBuf.data(), static_cast<int>(got));
             progress.Advance(got);

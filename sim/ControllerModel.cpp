@@ -52,6 +52,9 @@ Bytes AckChannel::NextReport() {
     if (shortReplies > 0) {
         --shortReplies;
         report.resize(4);
+    } else if (longReplies > 0) {
+        --longReplies;
+        report.resize(80, 0xEE);
     }
     return report;
 }
@@ -100,7 +103,7 @@ void ControllerModel::Restart(Mode next) {
     mode = next;
     const std::uint16_t pid = next == Mode::Application ? appProductId : bootloaderProductId;
     ReenumerateAt(World::Get().NowMs() + rebootDelayMs, pid);
-    ack = AckChannel{};
+    ack.Disarm();
 }
 
 bool ControllerModel::OnApplicationCommand(std::uint8_t code, const Bytes& payload) {
@@ -202,6 +205,8 @@ bool ApplyControllerSetting(SimDevice& device, const std::string& key, const std
         controller.ack.shortReplies = static_cast<int>(number);
     } else if (key == "malformed-acks") {
         controller.ack.malformed = static_cast<int>(number);
+    } else if (key == "long-acks") {
+        controller.ack.longReplies = static_cast<int>(number);
     } else if (key == "ignore-reboot") {
         controller.ignoreReboot = number != 0;
     } else {
@@ -216,7 +221,7 @@ namespace {
 const ModelRegistration kController(
     "controller",
     "wired controller running its application (0x1102); settings busy=N start-status=S "
-    "verify-status=S reboot-delay=MS fail-ack-reads=N short-acks=N malformed-acks=N "
+    "verify-status=S reboot-delay=MS fail-ack-reads=N short-acks=N malformed-acks=N long-acks=N "
     "ignore-reboot=1 radio-app=0 radio-bootloader=0 radio-verify-status=S " +
         std::string(SwdProbeSettingsHelp()),
     [](World& world) -> SimDevice& { return world.Add<ControllerModel>(); },

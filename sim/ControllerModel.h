@@ -28,11 +28,15 @@ constexpr std::uint16_t kTivaneBootloader = 0x1071;
 class AckChannel {
 public:
     void Arm(std::uint16_t finalStatus, int busyPolls);
+    // A restarted device owes no acknowledgement; the fault counters below
+    // go on counting replies across the restart.
+    void Disarm() { armed = false; }
     Bytes NextReport();
 
     int failReads = 0;     // the next N acknowledgement reads are refused
     int shortReplies = 0;  // the next N replies carry only 4 bytes
     int malformed = 0;     // the next N replies do not start with 0x94
+    int longReplies = 0;   // the next N replies carry 80 bytes, more than a report holds
 
 private:
     std::uint16_t status = 0;

@@ -35,7 +35,11 @@ Bytes DongleBootloaderModel::Page(std::size_t page) const {
 
 void DongleBootloaderModel::CarriedOut() {
     if (!statusFrozen) {
+        if (lagLeft == 0) {
+            lagStatus = status;
+        }
         ++status;
+        lagLeft = statusLagReports;
     }
     statusDue = true;
 }
@@ -135,6 +139,10 @@ std::optional<Bytes> DongleBootloaderModel::TakeInputReport() {
     statusDue = false;
     nextReportMs = now + statusPeriodMs;
     Bytes report = {status};
+    if (lagLeft > 0) {
+        --lagLeft;
+        report[0] = lagStatus;
+    }
     if (longStatusReports) {
         report.push_back(0x00);
     }
@@ -161,6 +169,8 @@ bool ApplyDongleBootloaderSetting(SimDevice& device, const std::string& key,
         dongle.silent = number != 0;
     } else if (key == "long-status") {
         dongle.longStatusReports = number != 0;
+    } else if (key == "status-lag") {
+        dongle.statusLagReports = static_cast<int>(number);
     } else if (key == "bad-readback") {
         dongle.badReadbackPage = static_cast<int>(number);
     } else if (key == "bad-readback-times") {
@@ -180,7 +190,7 @@ bool ApplyDongleBootloaderSetting(SimDevice& device, const std::string& key,
 const ModelRegistration kDongleBootloader(
     "dongle-bootloader",
     "wireless dongle running its bootloader (0x1042); settings version=MAJOR.MINOR "
-    "version-length=N frozen-status=1 silent=1 long-status=1 bad-readback=PAGE "
+    "version-length=N frozen-status=1 silent=1 long-status=1 status-lag=N bad-readback=PAGE "
     "bad-readback-times=N corrupt-stored=1 guard=1",
     [](World& world) -> SimDevice& { return world.Add<DongleBootloaderModel>(); },
     ApplyDongleBootloaderSetting);

@@ -35,6 +35,10 @@ public:
     bool statusFrozen = false;     // reports keep coming, but the value never changes
     bool silent = false;           // no status reports at all
     bool longStatusReports = false;  // status reports carry a second byte
+    // A dongle slow to carry commands out: after each one, this many more
+    // reports still show the status byte from before it (before the first
+    // of them, when a command comes while the last one still lags).
+    int statusLagReports = 0;
     // Read-back of a page differs from what was written: the first chunk of
     // badReadbackPage is corrupted when fetched (or, with corruptStoredPage,
     // the page is stored corrupted), badReadbackTimes times (-1: always).
@@ -60,6 +64,8 @@ private:
     std::optional<std::size_t> pageBeingWritten;
     Bytes pageData;
     bool statusDue = true;
+    int lagLeft = 0;
+    std::uint8_t lagStatus = 0;  // shown while lagging
     std::uint64_t nextReportMs = 0;
 };
 

@@ -79,6 +79,7 @@ int hid_send_feature_report(hid_device* handle, const unsigned char* data, size_
     ++device->setReportsTaken;
     if (device->unplugAfterReports >= 0 &&
         device->setReportsTaken >= static_cast<std::uint64_t>(device->unplugAfterReports)) {
+        device->unpluggedByFaultAtMs = sim::World::Get().NowMs();
         device->Unplug();
     }
     return static_cast<int>(length);

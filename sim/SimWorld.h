@@ -94,6 +94,8 @@ public:
     bool accessDenied = false;         // present, but its node refuses the user
 
     std::uint64_t setReportsTaken = 0;
+    // When unplugAfterReports pulled the device out, in virtual time.
+    std::optional<std::uint64_t> unpluggedByFaultAtMs;
 
     // Set-feature reports seen, in order, optionally only those starting with a code.
     std::vector<Bytes> SentReports(std::optional<std::uint8_t> code = std::nullopt) const;

@@ -49,7 +49,7 @@ bool SwdProbeModel::OnCommand(ControllerModel& host, std::uint8_t code, const By
         swdMode = false;
         pendingReadReply.reset();
         host.ReenumerateAt(World::Get().NowMs() + host.rebootDelayMs, host.appProductId);
-        host.ack = AckChannel{};
+        host.ack.Disarm();
         accepted = true;
         return true;
     }

@@ -40,7 +40,7 @@ void TivaneModel::OnSerialByte(std::uint8_t byte) {
     }
     ++restartBytesTaken;
     mode = Mode::Bootloader;
-    ack = AckChannel{};
+    ack.Disarm();
     serial.listed = false;
     ReenumerateAt(World::Get().NowMs() + restartDelayMs, kTivaneBootloader);
 }

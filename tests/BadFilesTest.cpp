@@ -1,0 +1,603 @@
+// Bad files on every path that reads one: a missing file, a directory and an
+// unreadable file all count as a file that cannot be opened, each with the
+// message and status its command gives for that; files past 4 GiB keep their
+// offsets, sizes and checksums right; empty images and a short bootloader
+// file end as their commands say. No crash, no hang, no success on a file
+// that was not read.
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/Commands.h"
+#include "device/QuorlControllerDevice.h"
+#include "image/Lfsr128.h"
+#include "sim/DongleBootloaderModel.h"
+#include "sim/RadioModel.h"
+#include "sim/ReferenceChecksum.h"
+#include "sim/SwdProbeModel.h"
+#include "sim/TivaneModel.h"
+#include "tests/SwdTestSupport.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+using sim::Bytes;
+using sim::ControllerModel;
+using Text = std::vector<std::string>;
+
+constexpr std::uint32_t kApplicationAddress = 98304;
+
+template <class Model>
+Model& Plugged(sim::World& world) {
+    for (const auto& device : world.devices) {
+        if (auto* model = dynamic_cast<Model*>(device.get())) {
+            return *model;
+        }
+    }
+    throw std::logic_error("no such device on the bus");
+}
+
+// One command that reads a file, with what it must print when that file
+// cannot be opened and how it must leave its device.
+struct FileReader {
+    std::string name;
+    std::string marker;  // what the file's name holds to choose the command
+    std::function<void(sim::World&)> plug;
+    std::function<std::vector<std::string>(const std::string& bad)> args;
+    Edition edition;
+    int status;
+    std::function<Text(const std::string& bad)> err;
+    std::string lastOut;  // empty: nothing on standard output
+    std::function<void(sim::World&)> nothingWritten;
+    // Where a file that opens but cannot be read ends otherwise.
+    std::function<Text(const std::string& bad)> errWhenReadFails = nullptr;
+    std::string lastOutWhenReadFails = {};
+};
+
+class BadFiles : public SimTest {
+protected:
+    const Bytes oldFlash = PatternBytes(3000, 12);
+    TempFile goodSoftDevice{PatternBytes(1000, 13), "_softdevice.bin"};
+    TempFile goodImage{PatternBytes(9000, 14), "_controller.bin"};
+
+    std::vector<FileReader> Readers() {
+        const auto unableToOpen = [](const std::string& bad) { return Text{"Unable to open: " + bad}; };
+        const auto plugController = [this](sim::World& w) {
+            auto& controller = w.Add<ControllerModel>();
+            controller.Extension<sim::SwdProbeModel>()->flash.Fill(oldFlash);
+        };
+        const auto plugBootloader = [](sim::World& w) {
+            w.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
+        };
+        const auto noUpdateStarted = [](sim::World& w) {
+            auto& controller = Plugged<ControllerModel>(w);
+            EXPECT_EQ(controller.updatesStarted, 0);
+            EXPECT_EQ(controller.Extension<sim::RadioModel>()->updatesStarted, 0);
+        };
+        const auto noWrites = [this](std::uint32_t from) {
+            return [this, from](sim::World& w) {
+                auto& controller = Plugged<ControllerModel>(w);
+                for (const SwdRequest& request : TakenRequests(controller)) {
+                    EXPECT_FALSE(request.code == kSwdWriteCode && request.address >= from) << request;
+                    EXPECT_NE(request.code, kSwdEraseSectorCode) << request;
+                }
+                if (from == 0) {
+                    EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.Read(0, oldFlash.size()),
+                              oldFlash);
+                }
+            };
+        };
+        const auto noDevice = [](sim::World& w) { EXPECT_TRUE(w.devices.empty()); };
+        const auto noErr = [](const std::string&) { return Text{}; };
+        return {
+            {"controller update", "_controller.bin", plugBootloader,
+             [](const std::string& bad) { return std::vector<std::string>{bad}; }, Edition::Standard, 1,
+             unableToOpen, "Error updating firmware.", noUpdateStarted},
+            {"radio update", "_module.bin", plugBootloader,
+             [](const std::string& bad) { return std::vector<std::string>{bad}; }, Edition::Standard, 1,
+             unableToOpen, "Error opening device.", noUpdateStarted},
+            {"Tivane update", "_tivane.bin",
+             [](sim::World& w) { w.Add<sim::TivaneModel>(ControllerModel::Mode::Bootloader); },
+             [](const std::string& bad) { return std::vector<std::string>{bad}; }, Edition::Standard, 1,
+             unableToOpen, "Error updating firmware.",
+             [](sim::World& w) { EXPECT_EQ(Plugged<sim::TivaneModel>(w).updatesStarted, 0); }},
+            {"SWD reflash", ".bin", plugController,
+             [](const std::string& bad) { return std::vector<std::string>{"-s", bad}; }, Edition::Standard,
+             -1, unableToOpen, "ERROR: Application programming failed", noWrites(0), noErr,
+             "ERROR: Application programming failed"},
+            {"SWD reflash of the SoftDevice", ".bin", plugController,
+             [this](const std::string& bad) {
+                 return std::vector<std::string>{"-s", bad, std::to_string(kApplicationAddress),
+                                                 goodImage.Path()};
+             },
+             Edition::Compact, -1, unableToOpen, "ERROR: SoftDevice programming failed",
+             [](sim::World& w) {
+                 // The full chip erase comes before the SoftDevice file is opened.
+                 auto& controller = Plugged<ControllerModel>(w);
+                 EXPECT_EQ(controller.SentReports(kSwdWriteCode).size(), 0u);
+                 EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.chipErases, 1);
+             },
+             noErr, "ERROR: SoftDevice programming failed"},
+            {"SWD reflash of the application", ".bin", plugController,
+             [this](const std::string& bad) {
+                 return std::vector<std::string>{"-s", goodSoftDevice.Path(),
+                                                 std::to_string(kApplicationAddress), bad};
+             },
+             Edition::Compact, -1, unableToOpen, "ERROR: Application programming failed",
+             noWrites(kApplicationAddress), noErr, "ERROR: Application programming failed"},
+            {"dongle upgrade", "_dongle.bin",
+             [](sim::World& w) { w.Add<sim::DongleBootloaderModel>(); },
+             [](const std::string& bad) { return std::vector<std::string>{bad}; }, Edition::Standard, -1,
+             [](const std::string&) { return Text{"Dongle upgrade failed."}; },
+             "Dongle bootloader version 1.3",
+             [](sim::World& w) {
+                 auto& dongle = Plugged<sim::DongleBootloaderModel>(w);
+                 EXPECT_TRUE(dongle.pagesWritten.empty());
+                 EXPECT_EQ(dongle.resets, 0);
+             }},
+            {"manifest firmware", ".bin", [](sim::World&) {},
+             [](const std::string& bad) { return std::vector<std::string>{"-v", bad, "1500000000"}; },
+             Edition::Standard, 1, unableToOpen, "", noDevice},
+            {"manifest bootloader", ".bin", [](sim::World&) {},
+             [this](const std::string& bad) {
+                 return std::vector<std::string>{"-v", goodImage.Path(), "1500000000", bad};
+             },
+             Edition::Standard, 1,
+             [](const std::string&) { return Text{"Error: Unable to open bootloader file"}; }, "",
+             noDevice,
+             [](const std::string&) { return Text{"Error: Unable to read bootloader timestamp"}; }},
+            {"checksum digits", ".bin", [](sim::World&) {},
+             [](const std::string& bad) { return std::vector<std::string>{"-c", bad}; },
+             Edition::Standard, 1, unableToOpen, "", noDevice},
+            {"checksum header line", "_module.bin", [](sim::World&) {},
+             [](const std::string& bad) { return std::vector<std::string>{"-C", bad}; },
+             Edition::Standard, 1, unableToOpen, "", noDevice},
+        };
+    }
+
+    // Runs every reader on a bad file made by the given function from a name.
+    void ExpectEveryReaderRefuses(const std::function<std::string(const std::string& name)>& makeBad,
+                                  bool opensButReadFails = false) {
+        for (const FileReader& reader : Readers()) {
+            SCOPED_TRACE(reader.name);
+            world.Reset();
+            reader.plug(world);
+            const std::string bad = makeBad("quorl_bad_" + std::to_string(getpid()) + reader.marker);
+            const RunResult run = RunTool(reader.args(bad), reader.edition);
+            EXPECT_EQ(run.status, reader.status);
+            const bool otherwise = opensButReadFails && reader.errWhenReadFails != nullptr;
+            EXPECT_EQ(run.ErrLines(), otherwise ? reader.errWhenReadFails(bad) : reader.err(bad));
+            const std::string lastOut =
+                otherwise && !reader.lastOutWhenReadFails.empty() ? reader.lastOutWhenReadFails
+                                                                  : reader.lastOut;
+            if (lastOut.empty()) {
+                EXPECT_EQ(run.out, "");
+            } else {
+                ASSERT_FALSE(run.OutLines().empty());
+                EXPECT_EQ(run.OutLines().back(), lastOut);
+            }
+            reader.nothingWritten(world);
+            EXPECT_EQ(world.liveHandles, 0);
+        }
+    }
+
+    static std::string TempPath(const std::string& name) { return ::testing::TempDir() + name; }
+};
+
+TEST_F(BadFiles, MissingFileCannotBeOpened) {
+    ExpectEveryReaderRefuses([](const std::string& name) { return TempPath("quorl_no_such_directory/" + name); });
+}
+
+// Linux opens a directory for reading, and its first read fails: it must
+// not pass for an empty image.
+TEST_F(BadFiles, DirectoryIsAFileThatCannotBeOpened) {
+    std::vector<std::string> made;
+    ExpectEveryReaderRefuses([&](const std::string& name) {
+        const std::string path = TempPath(name);
+        std::filesystem::create_directory(path);
+        made.push_back(path);
+        return path;
+    });
+    for (const std::string& path : made) {
+        std::filesystem::remove(path);
+    }
+}
+
+// A file that opens but whose first read fails (Linux's memory file of a
+// process, at addresses nothing is mapped at): no empty image, no checksum of
+// nothing, no update reported as done.
+TEST_F(BadFiles, FileWhoseReadsFailIsNotAnEmptyImage) {
+    std::vector<std::string> made;
+    ExpectEveryReaderRefuses(
+        [&](const std::string& name) {
+            const std::string path = TempPath(name);
+            std::filesystem::remove(path);
+            std::filesystem::create_symlink("/proc/self/mem", path);
+            made.push_back(path);
+            return path;
+        },
+        true);
+    for (const std::string& path : made) {
+        std::filesystem::remove(path);
+    }
+}
+
+// The image reads well for its checksum, then fails to read for the
+// transfer: the update stops there, no checksum goes out for the device to
+// verify, and the controller stays in its bootloader.
+TEST_F(BadFiles, ImageThatFailsToReadDuringTheTransferSendsNoChecksum) {
+    auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
+    const std::string link = TempPath("quorl_bad_" + std::to_string(getpid()) + "_swapped.bin");
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(goodImage.Path(), link);
+    // The checksum asks for the pad size once the image's data has been read:
+    // the name then starts to lead to a file whose reads fail.
+    struct SwapsTheFileAfterTheChecksum : QuorlControllerDevice {
+        explicit SwapsTheFileAfterTheChecksum(std::string link)
+            : QuorlControllerDevice(kControllerBootloaderProductId), link(std::move(link)) {}
+        int GetChecksumPadSize() override {
+            std::filesystem::remove(link);
+            std::filesystem::create_symlink("/proc/self/mem", link);
+            return QuorlControllerDevice::GetChecksumPadSize();
+        }
+        std::string link;
+    } device(link);
+
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int result = UpdateViaBootloader(device, link, false);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    std::filesystem::remove(link);
+
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(err, "Unable to open: " + link + "\n");
+    ASSERT_FALSE(Lines(out).empty());
+    EXPECT_EQ(Lines(out).back(), "Error updating firmware.");
+    EXPECT_EQ(controller.SentReports(0x91).size(), 1u);
+    EXPECT_TRUE(controller.SentReports(0x92).empty());
+    EXPECT_TRUE(controller.SentReports(0x93).empty());
+    EXPECT_EQ(controller.resetsFromBootloader, 0);
+}
+
+// Makes reads that permissions deny fail while it lives. Root reads past
+// permissions, so as root the effective user is nobody meanwhile.
+class PermissionsEnforced {
+public:
+    PermissionsEnforced() {
+        if (geteuid() == 0) {
+            dropped = seteuid(kNobody) == 0;
+            usable = dropped;
+        }
+    }
+    ~PermissionsEnforced() {
+        if (dropped && seteuid(0) != 0) {
+            std::abort();  // the rest of the suite cannot run as nobody
+        }
+    }
+    PermissionsEnforced(const PermissionsEnforced&) = delete;
+    PermissionsEnforced& operator=(const PermissionsEnforced&) = delete;
+    bool Usable() const { return usable; }
+
+private:
+    static constexpr uid_t kNobody = 65534;
+    bool dropped = false;
+    bool usable = true;
+};
+
+TEST_F(BadFiles, UnreadableFileCannotBeOpened) {
+    std::vector<std::unique_ptr<TempFile>> made;
+    const auto makeUnreadable = [&](const std::string& name) {
+        made.push_back(std::make_unique<TempFile>(PatternBytes(9000, 15), name));
+        chmod(made.back()->Path().c_str(), 0);
+        return made.back()->Path();
+    };
+    // The files are made before the effective user changes.
+    std::vector<std::string> paths;
+    for (const FileReader& reader : Readers()) {
+        paths.push_back(makeUnreadable(reader.marker));
+    }
+    PermissionsEnforced enforced;
+    if (!enforced.Usable()) {
+        GTEST_SKIP() << "running as root without the right to change the effective user: "
+                        "file permissions deny root nothing";
+    }
+    const int probe = open(paths.front().c_str(), O_RDONLY);
+    if (probe >= 0 || errno != EACCES) {
+        if (probe >= 0) {
+            close(probe);
+        }
+        GTEST_SKIP() << "this file system does not deny reads of a file with mode 000";
+    }
+    std::size_t next = 0;
+    ExpectEveryReaderRefuses([&](const std::string&) { return paths[next++]; });
+}
+
+// A bootloader file too short to hold its timestamp at bytes 36 to 39.
+TEST_F(BadFiles, EmptyBootloaderFileHasNoTimestamp) {
+    TempFile bootloader({});
+    const RunResult run = RunTool({"-v", goodImage.Path(), "1", bootloader.Path()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "Error: Unable to read bootloader timestamp\n");
+}
+
+// ---------------------------------------------------------------------------
+// Empty images.
+
+const std::string kZeroDigits(32, '0');
+
+TEST_F(BadFiles, EmptyControllerAndTivaneImagesStillStartAndVerify) {
+    for (const std::string& suffix : {std::string("_controller.bin"), std::string("_tivane.bin")}) {
+        SCOPED_TRACE(suffix);
+        world.Reset();
+        ControllerModel& device =
+            suffix == "_tivane.bin"
+                ? static_cast<ControllerModel&>(world.Add<sim::TivaneModel>(ControllerModel::Mode::Bootloader))
+                : world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
+        TempFile empty({}, suffix);
+        const RunResult run = RunTool({empty.Path()});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, "");
+        const Text lines = run.OutLines();
+        ASSERT_GE(lines.size(), 5u);
+        EXPECT_EQ(Text(lines.end() - 5, lines.end()),
+                  (Text{"Image checksum: " + kZeroDigits, "Starting firmware update...",
+                        "Transfering data...", "Verifying...", "Successfully updated firmware."}));
+        // No data command; the start and the checksum (of nothing: zeros) all the same.
+        EXPECT_EQ(device.SentReports(0x91).size(), 1u);
+        EXPECT_TRUE(device.SentReports(0x92).empty());
+        const std::vector<Bytes> checksums = device.SentReports(0x93);
+        ASSERT_EQ(checksums.size(), 1u);
+        EXPECT_EQ(Bytes(checksums[0].begin() + 2, checksums[0].begin() + 18), Bytes(16, 0x00));
+        EXPECT_TRUE(device.firmware.empty());
+        EXPECT_EQ(device.resetsFromBootloader, 1);
+    }
+}
+
+TEST_F(BadFiles, EmptyRadioImageIsBegunAndVerifiedWithoutData) {
+    auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
+    TempFile empty({}, "_module.bin");
+    const RunResult run = RunTool({empty.Path()});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.OutLines().back(), "Successfully updated firmware.");
+    EXPECT_EQ(controller.SentReports(0x97).size(), 1u);
+    EXPECT_TRUE(controller.SentReports(0x98).empty());
+    EXPECT_EQ(controller.SentReports(0x99).size(), 1u);
+    EXPECT_EQ(controller.Extension<sim::RadioModel>()->updatesInstalled, 1);
+}
+
+TEST_F(BadFiles, EmptySwdImageSendsNoRequestAndOneMark) {
+    auto& controller = world.Add<ControllerModel>();
+    controller.Extension<sim::SwdProbeModel>()->flash.Fill(oldFlash);
+    TempFile empty({});
+    const RunResult run = RunTool({"-s", empty.Path()});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.OutLines(), (Text{"Updating radio firmware", "Attempting to update via USB...", "",
+                                    "Starting SWD", "", "", "Programming Application at 0",
+                                    "Transferring " + empty.Path() + "...", ".",
+                                    "Radio Update Complete.  Rebooting"}));
+    EXPECT_EQ(TakenRequests(controller),
+              (std::vector<SwdRequest>{{kSwdStartCode}, {kSwdEndCode}, {kRestartCode}}));
+    EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.Read(0, oldFlash.size()), oldFlash);
+}
+
+TEST_F(BadFiles, EmptyDongleImageWritesOnlyTheGuard) {
+    auto& dongle = world.Add<sim::DongleBootloaderModel>();
+    TempFile empty({}, "_dongle.bin");
+    const RunResult run = RunTool({empty.Path()});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.OutLines(), (Text{"Dongle bootloader version 1.3", "Dongle upgraded."}));
+    EXPECT_EQ(dongle.pagesWritten, std::vector<int>{0});
+    EXPECT_EQ(Bytes(dongle.memory.begin(), dongle.memory.begin() + 3), HexBytes("02 78 00"));
+    EXPECT_EQ(dongle.resets, 1);
+}
+
+TEST_F(BadFiles, ChecksumOfNothingIsZero) {
+    for (const std::string& suffix : {std::string(".bin"), std::string("_module.bin")}) {
+        TempFile empty({}, suffix);
+        RunResult run = RunTool({"-c", empty.Path()});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, kZeroDigits + "\n");
+        run = RunTool({"-C", empty.Path()});
+        EXPECT_EQ(run.status, 0);
+        std::string header = "#define RADIO_CRC 0x00";
+        for (int i = 1; i < 16; ++i) {
+            header += ", 0x00";
+        }
+        EXPECT_EQ(run.out, header + "\n");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Files past 4 GiB, made sparse: only the bytes written take room on disk.
+
+constexpr std::uint64_t kFourGiB = std::uint64_t{1} << 32;
+
+// A sparse file of the given size holding the given pieces; removed with the object.
+class SparseFile {
+public:
+    struct Piece {
+        std::uint64_t offset;
+        Bytes bytes;
+    };
+    SparseFile(const std::string& suffix, std::uint64_t size, const std::vector<Piece>& pieces)
+        : path(Directory() + "quorl_sparse_" + std::to_string(getpid()) + suffix) {
+        const int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+        made = fd >= 0 && ftruncate(fd, static_cast<off_t>(size)) == 0;
+        for (const Piece& piece : pieces) {
+            made = made && pwrite(fd, piece.bytes.data(), piece.bytes.size(),
+                                  static_cast<off_t>(piece.offset)) ==
+                               static_cast<ssize_t>(piece.bytes.size());
+        }
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    ~SparseFile() { std::remove(path.c_str()); }
+    SparseFile(const SparseFile&) = delete;
+    SparseFile& operator=(const SparseFile&) = delete;
+    bool Made() const { return made; }
+    const std::string& Path() const { return path; }
+
+private:
+    // Memory-backed when there is such a file system: its holes read back at
+    // memory speed, where a disk's take seconds for 4 GiB.
+    static std::string Directory() {
+        return access("/dev/shm", W_OK) == 0 ? std::string("/dev/shm/") : ::testing::TempDir();
+    }
+
+    std::string path;
+    bool made = false;
+};
+
+// Reading 4 GiB, even of holes, takes seconds; several times that under the
+// sanitizers, whose run skips it.
+bool SlowTestsWanted() {
+#if defined(__SANITIZE_ADDRESS__)
+    return false;
+#else
+    const char* wanted = std::getenv("QUORL_SLOW_TESTS");
+    return wanted == nullptr || std::string(wanted) != "0";
+#endif
+}
+
+// The register's 16 value bytes.
+using Register = std::array<std::uint8_t, 16>;
+
+// One block absorbed into a register holding the given value.
+Register Absorb(const Register& state, const Register& block) {
+    Lfsr128 lfsr;
+    lfsr.Reset();
+    lfsr.Absorb(state.data());  // a cleared register takes its first block as its value
+    lfsr.Absorb(block.data());
+    Register value{};
+    lfsr.GetValue(value.data());
+    return value;
+}
+
+// The register clocked over n zero blocks, as the n-th power of its one-step
+// map over GF(2): the map is linear, its columns the images of single bits.
+Register ClockedZeroBlocks(Register state, std::uint64_t n) {
+    using Map = std::array<Register, 128>;  // column j: the image of bit j
+    const auto apply = [](const Map& map, const Register& v) {
+        Register out{};
+        for (std::size_t bit = 0; bit < 128; ++bit) {
+            if ((v[bit / 8] >> (bit % 8)) & 1) {
+                for (std::size_t i = 0; i < 16; ++i) {
+                    out[i] ^= map[bit][i];
+                }
+            }
+        }
+        return out;
+    };
+    Map power{};
+    for (std::size_t bit = 0; bit < 128; ++bit) {
+        Register single{};
+        single[bit / 8] = static_cast<std::uint8_t>(1u << (bit % 8));
+        power[bit] = Absorb(single, Register{});
+    }
+    for (; n > 0; n >>= 1) {
+        if (n & 1) {
+            state = apply(power, state);
+        }
+        Map squared{};
+        for (std::size_t bit = 0; bit < 128; ++bit) {
+            squared[bit] = apply(power, power[bit]);
+        }
+        power = squared;
+    }
+    return state;
+}
+
+// The checksum of a controller image of 4 GiB + 100 bytes: a head after the
+// checksummed region's start at 8240, zeros, and a tail across the 4 GiB
+// mark whose last block is partial. The zeros move the register on once per
+// block, so a block counted wrong past 32 bits shows in the result.
+TEST_F(BadFiles, ChecksumOfAnImagePastFourGiB) {
+    if (!SlowTestsWanted()) {
+        GTEST_SKIP() << "reads 4 GiB; skipped in the sanitizer build and with QUORL_SLOW_TESTS=0";
+    }
+    constexpr std::uint64_t kStart = 8240;
+    constexpr std::uint64_t kSize = kFourGiB + 100;
+    const Bytes head = PatternBytes(1000, 21);
+    const Bytes tail = PatternBytes(300, 22);
+    const std::uint64_t tailAt = kSize - tail.size();
+    SparseFile image(".bin", kSize, {{kStart, head}, {tailAt, tail}});
+    if (!image.Made()) {
+        GTEST_SKIP() << "this file system holds no sparse file of 4 GiB";
+    }
+
+    // The expected value: the head's and the tail's blocks absorbed one by
+    // one, the 268 million zero blocks between them as one power of the
+    // register's clock.
+    const auto blockAt = [&](std::uint64_t at) {
+        Register block{};
+        for (std::uint64_t i = 0; i < 16; ++i) {
+            const std::uint64_t offset = at + i;
+            std::uint8_t byte = 0xFF;  // past the end: the last block's fill
+            if (offset < kStart + head.size()) {
+                byte = head[offset - kStart];
+            } else if (offset >= tailAt && offset < kSize) {
+                byte = tail[offset - tailAt];
+            } else if (offset < kSize) {
+                byte = 0x00;
+            }
+            block[i] = byte;
+        }
+        return block;
+    };
+    const std::uint64_t firstZeroBlock = (head.size() + 15) / 16;
+    const std::uint64_t firstTailBlock = (tailAt - kStart) / 16;
+    Register state{};
+    for (std::uint64_t b = 0; b < firstZeroBlock; ++b) {
+        state = Absorb(state, blockAt(kStart + 16 * b));
+    }
+    state = ClockedZeroBlocks(state, firstTailBlock - firstZeroBlock);
+    for (std::uint64_t at = kStart + 16 * firstTailBlock; at < kSize; at += 16) {
+        state = Absorb(state, blockAt(at));
+    }
+    std::string digits;
+    for (std::uint8_t byte : state) {
+        static const char* hex = "0123456789abcdef";
+        digits += hex[byte >> 4];
+        digits += hex[byte & 15];
+    }
+    const RunResult run = RunTool({"-c", image.Path()});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, digits + "\n");
+}
+
+// The dongle's size check sees the whole 64-bit size: cut to 32 bits, this
+// file would pass for 100 bytes and be written over page 0.
+TEST_F(BadFiles, DongleRefusesAnImagePastFourGiBBeforeWritingAnything) {
+    auto& dongle = world.Add<sim::DongleBootloaderModel>();
+    SparseFile image("_dongle.bin", kFourGiB + 100, {{0, PatternBytes(100, 23)}});
+    if (!image.Made()) {
+        GTEST_SKIP() << "this file system holds no sparse file of 4 GiB";
+    }
+    const RunResult run = RunTool({image.Path()});
+    EXPECT_EQ(run.status, -1);
+    EXPECT_EQ(run.OutLines(), Text{"Dongle bootloader version 1.3"});
+    EXPECT_EQ(run.ErrLines(),
+              (Text{"Dongle image is 4294967396 bytes; the dongle holds at most 131072 bytes "
+                    "(256 pages of 512 bytes).",
+                    "Dongle upgrade failed."}));
+    EXPECT_TRUE(dongle.pagesWritten.empty());
+    EXPECT_EQ(dongle.resets, 0);
+}
+
+}  // namespace
