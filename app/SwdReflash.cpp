@@ -122,6 +122,20 @@ int ReflashRadioOverSwd(const std::optional<std::string>& softDevicePath,
                         std::uint32_t applicationAddress, const std::string& applicationPath) {
     std::cout << "Updating radio firmware" << std::endl;
     std::cout << "Attempting to update via USB..." << std::endl;
+    // The full chip erase destroys the radio's firmware: both files must be
+    // there before it, or a mistyped name would leave the radio empty.
+    if (softDevicePath) {
+        for (const auto& [path, failure] :
+             {std::pair{*softDevicePath, "ERROR: SoftDevice programming failed"},
+              std::pair{applicationPath, "ERROR: Application programming failed"}}) {
+            const ImageFile file = OpenImageFile(path);
+            if (!file || !ReadsToTheEnd(file.get())) {
+                ReportUnableToOpen(path);
+                std::cout << failure << std::endl;
+                return -1;
+            }
+        }
+    }
     QuorlControllerRadioSWDDevice wiredController(kControllerAppProductId);
 
     // The controller may still be enumerating: keep trying for about 50 s.

@@ -35,17 +35,6 @@ long ReadImagePage(std::FILE* file, PageBuffer& rgucPage) {
     return std::ferror(file) ? -1 : static_cast<long>(n);
 }
 
-// Reads the whole image once, page by page, and rewinds: false when a read
-// fails anywhere in it.
-bool ImageReadable(std::FILE* file, PageBuffer& rgucPage) {
-    for (;;) {
-        const long n = ReadImagePage(file, rgucPage);
-        if (n <= 0) {
-            return n == 0 && SeekImageFile(file, 0);
-        }
-    }
-}
-
 }  // namespace
 
 std::int64_t DongleImageSize(std::FILE* file) {
@@ -227,13 +216,13 @@ bool QuorlDongleDevice::UpgradeFromFile(const std::string& path) {
     // A file that opens but cannot be read (a bad sector, a special file) is
     // refused like one that cannot be opened, before the boot guard goes
     // over page 0.
-    PageBuffer rgucPage;
-    if (!ImageReadable(firmware.get(), rgucPage)) {
+    if (!ReadsToTheEnd(firmware.get())) {
         return false;
     }
     if (!HasBootGuard() && !WriteBootGuard()) {
         return false;
     }
+    PageBuffer rgucPage;
     if (!SeekImageFile(firmware.get(), kDonglePageSize)) {
         return false;
     }

@@ -1,6 +1,7 @@
 #include "image/ImageFile.h"
 
 #include <iostream>
+#include <vector>
 #include <sys/stat.h>
 
 ImageFile OpenImageFile(const std::string& path) {
@@ -28,4 +29,13 @@ std::uint64_t ImageBytesFrom(std::FILE* file, std::int64_t offset) {
         return 0;
     }
     return static_cast<std::uint64_t>(info.st_size - offset);
+}
+
+bool ReadsToTheEnd(std::FILE* file) {
+    std::vector<char> buffer(64 * 1024);
+    while (std::fread(buffer.data(), 1, buffer.size(), file) == buffer.size()) {
+    }
+    const bool readable = !std::ferror(file);
+    std::clearerr(file);
+    return readable && SeekImageFile(file, 0);
 }

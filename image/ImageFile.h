@@ -23,5 +23,9 @@ bool SeekImageFile(std::FILE* file, std::int64_t offset);
 // Bytes of the file from the offset to its end (0 when shorter).
 std::uint64_t ImageBytesFrom(std::FILE* file, std::int64_t offset);
 
+// Reads the open file through to its end and rewinds it: false when a read
+// fails anywhere (a bad sector, a special file that opens but cannot be read).
+bool ReadsToTheEnd(std::FILE* file);
+
 // Writes "Unable to open: " and the path as a line on standard error.
 void ReportUnableToOpen(const std::string& path);

@@ -123,20 +123,28 @@ protected:
                                                  goodImage.Path()};
              },
              Edition::Compact, -1, unableToOpen, "ERROR: SoftDevice programming failed",
-             [](sim::World& w) {
-                 // The full chip erase comes before the SoftDevice file is opened.
+             [this](sim::World& w) {
+                 // Both files are checked before the full chip erase: the radio keeps its firmware.
                  auto& controller = Plugged<ControllerModel>(w);
                  EXPECT_EQ(controller.SentReports(kSwdWriteCode).size(), 0u);
-                 EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.chipErases, 1);
+                 EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.chipErases, 0);
+                 EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.Read(0, oldFlash.size()),
+                           oldFlash);
              },
-             noErr, "ERROR: SoftDevice programming failed"},
+             unableToOpen, "ERROR: SoftDevice programming failed"},
             {"SWD reflash of the application", ".bin", plugController,
              [this](const std::string& bad) {
                  return std::vector<std::string>{"-s", goodSoftDevice.Path(),
                                                  std::to_string(kApplicationAddress), bad};
              },
              Edition::Compact, -1, unableToOpen, "ERROR: Application programming failed",
-             noWrites(kApplicationAddress), noErr, "ERROR: Application programming failed"},
+             [this](sim::World& w) {
+                 auto& controller = Plugged<ControllerModel>(w);
+                 EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.chipErases, 0);
+                 EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.Read(0, oldFlash.size()),
+                           oldFlash);
+             },
+             unableToOpen, "ERROR: Application programming failed"},
             {"dongle upgrade", "_dongle.bin",
              [](sim::World& w) { w.Add<sim::DongleBootloaderModel>(); },
              [](const std::string& bad) { return std::vector<std::string>{bad}; }, Edition::Standard, -1,
