@@ -4,7 +4,8 @@
 //
 // BM_Transfer/<path> runs the tool's path: the tool plus the simulator.
 // BM_SimulatorAlone/<path> sends the same wire traffic to the same device
-// model without the tool. The tool's own share is the difference.
+// model without the tool, virtual time moving as it did. The tool's own
+// share is the difference.
 #include <functional>
 #include <string>
 

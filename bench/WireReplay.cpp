@@ -36,8 +36,14 @@ bool ReplayTraffic(const std::vector<sim::WireRecord>& traffic, const sim::SimDe
     if (handle == nullptr) {
         return false;
     }
+    sim::World& world = sim::World::Get();
     bool same = true;
     for (const sim::WireRecord& record : traffic) {
+        // The tool's pauses before this transfer, as one pause: virtual time
+        // moving is the simulator's work too.
+        if (record.timeMs > world.NowMs()) {
+            world.Sleep(static_cast<std::uint32_t>(record.timeMs - world.NowMs()));
+        }
         Frame frame{};
         int count = -1;
         switch (record.transfer) {

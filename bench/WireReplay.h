@@ -16,6 +16,7 @@ using PlugIn = std::function<void(sim::World&)>;
 // empty when run failed.
 std::vector<sim::WireRecord> RecordTraffic(const PlugIn& plugIn, const std::function<bool()>& run);
 
-// Sends the traffic to the first device of the bus again, with the buffer
-// sizes the tool uses: true when every transfer came out as recorded.
+// Sends the traffic to the device again, with the buffer sizes the tool uses
+// and virtual time moved on to each transfer's time: true when every
+// transfer came out as recorded.
 bool ReplayTraffic(const std::vector<sim::WireRecord>& traffic, const sim::SimDevice& device);
