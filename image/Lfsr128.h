@@ -36,8 +36,9 @@ public:
             std::uint64_t high = hi;  // without this run's feedback bits
             std::uint64_t feedback = 0;
             for (std::size_t i = 0; i < kRun; ++i, blocks += 16) {
+                const std::uint64_t intoLow = LoadLittleEndian(blocks) ^ (high << 63);
                 feedback = (feedback >> 1) | FeedbackAtTop(low);
-                low = ((low >> 1) | (high << 63)) ^ LoadLittleEndian(blocks);
+                low = (low >> 1) ^ intoLow;
                 high = (high >> 1) ^ LoadLittleEndian(blocks + 8);
             }
             lo = low;
