@@ -22,13 +22,13 @@ public:
         hi = newHi;
     }
 
-    // The same as Absorb on each of count consecutive blocks, several times
-    // faster. A feedback bit enters the register at its top and needs 64
-    // clocks to reach the low half, so for 64 clocks the low half does not
-    // depend on the feedback computed meanwhile: those bits are gathered in a
-    // word of their own and merged into the high half after the 64th clock.
-    // That leaves each clock two short chains the processor can overlap,
-    // instead of one long one through the feedback.
+    // The same as Absorb on each of count consecutive blocks, only faster. A
+    // feedback bit enters the register at its top and needs 64 clocks to
+    // reach the low half, so for 64 clocks the low half does not depend on
+    // the feedback computed meanwhile: those bits are gathered in a word of
+    // their own and merged into the high half after the 64th clock. That
+    // leaves each clock short chains the processor can overlap, instead of
+    // one long one through the feedback.
     void AbsorbBlocks(const std::uint8_t* blocks, std::size_t count) {
         constexpr std::size_t kRun = 64;
         for (; count >= kRun; count -= kRun) {

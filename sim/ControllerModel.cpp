@@ -60,7 +60,8 @@ ControllerModel::ControllerModel(Mode mode, std::uint16_t appProductId,
     : SimDevice(kVendor, mode == Mode::Application ? appProductId : bootloaderProductId, name),
       mode(mode),
       appProductId(appProductId),
-      bootloaderProductId(bootloaderProductId) {
+      bootloaderProductId(bootloaderProductId),
+      receivedChecksum(kHeaderSize) {
     for (const ExtensionFactory& factory : ExtensionFactories()) {
         extensions.push_back(factory());
     }
