@@ -3,25 +3,52 @@
 // block, with the block added into the register after the shift.
 #pragma once
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 class Lfsr128 {
 public:
     void Reset() { lo = 0; hi = 0; }
+
     // block: 16 bytes, read as a little-endian 128-bit number.
     void Absorb(const std::uint8_t* block) {
-        std::uint64_t dlo = 0;
-        std::uint64_t dhi = 0;
-        for (int i = 7; i >= 0; --i) {
-            dlo = (dlo << 8) | block[i];
-            dhi = (dhi << 8) | block[8 + i];
-        }
-        const std::uint64_t feedback = (lo ^ (lo >> 2) ^ (lo >> 27) ^ (lo >> 29)) & 1u;
+        const std::uint64_t dlo = LoadLittleEndian(block);
+        const std::uint64_t dhi = LoadLittleEndian(block + 8);
         const std::uint64_t newLo = dlo ^ (lo >> 1) ^ (hi << 63);
-        const std::uint64_t newHi = (dhi ^ (hi >> 1)) ^ (feedback << 63);
+        const std::uint64_t newHi = dhi ^ (hi >> 1) ^ FeedbackAtTop(lo);
         lo = newLo;
         hi = newHi;
     }
+
+    // The same as Absorb on each of count consecutive blocks, only faster. A
+    // feedback bit enters the register at its top and needs 64 clocks to
+    // reach the low half, so for 64 clocks the low half does not depend on
+    // the feedback computed meanwhile: those bits are gathered in a word of
+    // their own and merged into the high half after the 64th clock. That
+    // leaves each clock short chains the processor can overlap, instead of
+    // one long one through the feedback.
+    void AbsorbBlocks(const std::uint8_t* blocks, std::size_t count) {
+        constexpr std::size_t kRun = 64;
+        for (; count >= kRun; count -= kRun) {
+            std::uint64_t low = lo;
+            std::uint64_t high = hi;  // without this run's feedback bits
+            std::uint64_t feedback = 0;
+            for (std::size_t i = 0; i < kRun; ++i, blocks += 16) {
+                const std::uint64_t intoLow = LoadLittleEndian(blocks) ^ (high << 63);
+                feedback = (feedback >> 1) | FeedbackAtTop(low);
+                low = (low >> 1) ^ intoLow;
+                high = (high >> 1) ^ LoadLittleEndian(blocks + 8);
+            }
+            lo = low;
+            hi = high ^ feedback;
+        }
+        for (; count > 0; --count, blocks += 16) {
+            Absorb(blocks);
+        }
+    }
+
     // The 16 value bytes, least significant first.
     void GetValue(std::uint8_t* out) const {
         for (int i = 0; i < 8; ++i) {
@@ -31,6 +58,28 @@ public:
     }
 
 private:
+    static std::uint64_t LoadLittleEndian(const std::uint8_t* bytes) {
+        std::uint64_t value = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(&value, bytes, sizeof value);
+        } else {
+            for (int i = 7; i >= 0; --i) {
+                value = (value << 8) | bytes[i];
+            }
+        }
+        return value;
+    }
+
+    // The feedback bit (register bits 0, 2, 27 and 29 added) as bit 63 of a
+    // word, the rest zero. One multiplication gathers the four tapped bits
+    // into bit 63: their sum lands there, and the other partial products are
+    // too few and too low to carry into it.
+    static std::uint64_t FeedbackAtTop(std::uint64_t low) {
+        constexpr std::uint64_t kTaps = (1ull << 0) | (1ull << 2) | (1ull << 27) | (1ull << 29);
+        constexpr std::uint64_t kGather = (1ull << 63) | (1ull << 61) | (1ull << 36) | (1ull << 34);
+        return ((low & kTaps) * kGather) & (1ull << 63);
+    }
+
     std::uint64_t lo = 0;
     std::uint64_t hi = 0;
 };

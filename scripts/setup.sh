@@ -8,6 +8,7 @@ packages=(
   libhidapi-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
+  time
 )
 
 missing=()

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "sim/RadioModel.h"
-#include "sim/ReferenceChecksum.h"
 #include "sim/Scenario.h"
 #include "sim/SwdProbeModel.h"
 
@@ -64,7 +63,8 @@ ControllerModel::ControllerModel(Mode mode, std::uint16_t appProductId,
     : SimDevice(kVendor, mode == Mode::Application ? appProductId : bootloaderProductId, name),
       mode(mode),
       appProductId(appProductId),
-      bootloaderProductId(bootloaderProductId) {
+      bootloaderProductId(bootloaderProductId),
+      receivedChecksum(kHeaderSize) {
     for (const ExtensionFactory& factory : ExtensionFactories()) {
         extensions.push_back(factory());
     }
@@ -134,11 +134,17 @@ bool ControllerModel::OnBootloaderCommand(std::uint8_t code, const Bytes& payloa
         case 0x91:
             ++updatesStarted;
             received.clear();
+            receivedBytes = 0;
+            receivedChecksum = ReferenceChecksummer(kHeaderSize);
             checksumReceived.reset();
             ack.Arm(startStatus, busyPolls);
             return true;
         case 0x92:
-            received.insert(received.end(), payload.begin(), payload.end());
+            if (!World::Get().boundedMemory) {
+                received.insert(received.end(), payload.begin(), payload.end());
+            }
+            receivedBytes += payload.size();
+            receivedChecksum.Add(payload.data(), payload.size());
             return true;
         case 0x93: {
             if (payload.size() != 16) {
@@ -147,9 +153,8 @@ bool ControllerModel::OnBootloaderCommand(std::uint8_t code, const Bytes& payloa
             std::array<std::uint8_t, 16> sent{};
             std::copy(payload.begin(), payload.end(), sent.begin());
             checksumReceived = sent;
-            const Bytes checked(received.begin() + std::min(received.size(), kHeaderSize),
-                                received.end());
-            std::uint16_t status = ReferenceChecksum(checked) == sent ? 0 : kStatusChecksumMismatch;
+            std::uint16_t status =
+                receivedChecksum.Value() == sent ? 0 : kStatusChecksumMismatch;
             if (verifyStatus) {
                 status = *verifyStatus;
             }

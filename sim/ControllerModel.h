@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/ReferenceChecksum.h"
 #include "sim/SimWorld.h"
 
 namespace sim {
@@ -90,9 +91,12 @@ public:
     bool ignoreReboot = false;                  // application takes the magic but stays
     AckChannel ack;
 
-    // What the device holds.
+    // What the device holds. While the world keeps memory bounded, received
+    // and firmware stay empty: the image is checked as it arrives.
     Bytes received;                // image data of the update in progress
     Bytes firmware;                // the image installed by the last verified update
+    std::uint64_t receivedBytes = 0;   // image data of the update in progress
+    ReferenceChecksummer receivedChecksum;  // of that data, its header skipped
     std::optional<std::array<std::uint8_t, 16>> checksumReceived;
     std::array<std::uint8_t, 16> unitSerial{};
     std::optional<std::uint32_t> boardRevision;

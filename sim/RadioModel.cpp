@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "sim/ReferenceChecksum.h"
 
 namespace sim {
 
@@ -36,6 +35,8 @@ bool RadioModel::OnCommand(ControllerModel& host, std::uint8_t code, const Bytes
         case kRadioUpdateBegin:
             ++updatesStarted;
             received.clear();
+            receivedBytes = 0;
+            receivedChecksum = ReferenceChecksummer();
             checksumReceived.reset();
             accepted = true;
             break;
@@ -43,7 +44,11 @@ bool RadioModel::OnCommand(ControllerModel& host, std::uint8_t code, const Bytes
             if (payload.empty() || payload.size() > kMaxRadioData) {
                 break;
             }
-            received.insert(received.end(), payload.begin(), payload.end());
+            if (!World::Get().boundedMemory) {
+                received.insert(received.end(), payload.begin(), payload.end());
+            }
+            receivedBytes += payload.size();
+            receivedChecksum.Add(payload.data(), payload.size());
             accepted = true;
             break;
         default: {
@@ -53,8 +58,9 @@ bool RadioModel::OnCommand(ControllerModel& host, std::uint8_t code, const Bytes
             std::array<std::uint8_t, 16> sent{};
             std::copy(payload.begin(), payload.end(), sent.begin());
             checksumReceived = sent;
-            std::uint16_t status =
-                ReferenceChecksum(received, kRadioPadSize) == sent ? 0 : kStatusChecksumMismatch;
+            std::uint16_t status = receivedChecksum.Value(kRadioPadSize) == sent
+                                       ? 0
+                                       : kStatusChecksumMismatch;
             if (verifyStatus) {
                 status = *verifyStatus;
             }

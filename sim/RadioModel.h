@@ -13,6 +13,7 @@
 #include <string>
 
 #include "sim/ControllerModel.h"
+#include "sim/ReferenceChecksum.h"
 
 namespace sim {
 
@@ -27,9 +28,12 @@ public:
     bool takenByBootloader = true;
     std::optional<std::uint16_t> verifyStatus;  // forced verification status
 
-    // What the radio holds.
+    // What the radio holds. While the world keeps memory bounded, received
+    // and firmware stay empty: the image is checked as it arrives.
     Bytes received;  // radio image data of the update in progress
     Bytes firmware;  // the radio image installed by the last verified update
+    std::uint64_t receivedBytes = 0;
+    ReferenceChecksummer receivedChecksum;  // of the data received so far
     std::optional<std::array<std::uint8_t, 16>> checksumReceived;
     int updatesStarted = 0;
     int updatesInstalled = 0;

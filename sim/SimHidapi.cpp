@@ -70,8 +70,7 @@ int hid_send_feature_report(hid_device* handle, const unsigned char* data, size_
     } else {
         ok = device->OnSetFeature(payload);
     }
-    device->wire.push_back({sim::World::Get().NowMs(), sim::Transfer::SetFeature,
-                            std::move(payload), ok});
+    device->Record(sim::Transfer::SetFeature, payload, ok);
     if (!ok) {
         errno = EIO;
         return -1;
@@ -96,8 +95,8 @@ int hid_get_feature_report(hid_device* handle, unsigned char* data, size_t lengt
     } else {
         reply = device->OnGetFeature();
     }
-    device->wire.push_back({sim::World::Get().NowMs(), sim::Transfer::GetFeature,
-                            reply.value_or(sim::Bytes{}), reply.has_value()});
+    static const sim::Bytes kNoReply;
+    device->Record(sim::Transfer::GetFeature, reply ? *reply : kNoReply, reply.has_value());
     if (!reply) {
         errno = EIO;
         return -1;
@@ -116,7 +115,7 @@ int hid_write(hid_device* handle, const unsigned char* data, size_t length) {
     }
     sim::Bytes payload = Payload(data, length);
     const bool ok = device->OnWrite(payload);
-    device->wire.push_back({sim::World::Get().NowMs(), sim::Transfer::Write, payload, ok});
+    device->Record(sim::Transfer::Write, payload, ok);
     if (!ok) {
         errno = EIO;
         return -1;
@@ -138,7 +137,7 @@ int hid_read_timeout(hid_device* handle, unsigned char* data, size_t length, int
             // No report IDs: the data lands at buf[0..], cut to the buffer.
             const size_t copied = std::min(report->size(), length);
             std::memcpy(data, report->data(), copied);
-            device->wire.push_back({world.NowMs(), sim::Transfer::Read, *report, true});
+            device->Record(sim::Transfer::Read, *report, true);
             return static_cast<int>(copied);
         }
         if (world.NowMs() >= deadline) {

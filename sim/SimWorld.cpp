@@ -1,6 +1,5 @@
 #include "sim/SimWorld.h"
 
-#include <numeric>
 
 namespace sim {
 
@@ -29,6 +28,13 @@ void SimDevice::ReenumerateAt(std::uint64_t timeMs, std::uint16_t newProductId) 
     reappearProductId = newProductId;
 }
 
+void SimDevice::Record(Transfer transfer, const Bytes& bytes, bool ok) {
+    ++transfers;
+    if (!World::Get().boundedMemory) {
+        wire.push_back({World::Get().NowMs(), transfer, bytes, ok});
+    }
+}
+
 std::vector<Bytes> SimDevice::SentReports(std::optional<std::uint8_t> code) const {
     std::vector<Bytes> reports;
     for (const WireRecord& record : wire) {
@@ -51,6 +57,9 @@ void World::Reset() {
     serialWrites.clear();
     nowMs = 0;
     pauses.clear();
+    pauseCount = 0;
+    pausedMs = 0;
+    boundedMemory = false;
     openAttempts.clear();
     liveHandles = 0;
     stderrIsTerminal.reset();
@@ -95,12 +104,12 @@ void World::Advance(std::uint64_t ms) {
 }
 
 void World::Sleep(std::uint32_t ms) {
-    pauses.push_back(ms);
+    if (!boundedMemory) {
+        pauses.push_back(ms);
+    }
+    ++pauseCount;
+    pausedMs += ms;
     Advance(ms);
-}
-
-std::uint64_t World::PausedMs() const {
-    return std::accumulate(pauses.begin(), pauses.end(), std::uint64_t{0});
 }
 
 std::size_t World::OpenAttemptsFor(std::uint16_t productId) const {

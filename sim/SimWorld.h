@@ -84,7 +84,11 @@ public:
     std::uint16_t vendorId;
     std::uint16_t productId;
     std::string name;
-    std::vector<WireRecord> wire;
+    std::vector<WireRecord> wire;  // empty while the world keeps memory bounded
+    std::uint64_t transfers = 0;   // every transfer, whether the wire log keeps it or not
+
+    // Counts a transfer and, unless memory is kept bounded, logs it.
+    void Record(Transfer transfer, const Bytes& bytes, bool ok);
 
     // Faults any device can show.
     int refuseSetReports = 0;          // the next N set-feature transfers are refused
@@ -132,13 +136,20 @@ public:
     // A sleep of the tool: recorded as a pause, then time moves on.
     void Sleep(std::uint32_t ms);
 
+    // Each pause (empty while memory is kept bounded), their count and their sum.
     const std::vector<std::uint32_t>& Pauses() const { return pauses; }
-    std::uint64_t PausedMs() const;
+    std::uint64_t PauseCount() const { return pauseCount; }
+    std::uint64_t PausedMs() const { return pausedMs; }
     const std::vector<OpenAttempt>& OpenAttempts() const { return openAttempts; }
     std::size_t OpenAttemptsFor(std::uint16_t productId) const;
     void RecordOpen(std::uint16_t vendorId, std::uint16_t productId, bool opened);
 
     std::vector<std::unique_ptr<SimDevice>> devices;
+    // Tests read every report and every byte a device received. A long
+    // rehearsal or a benchmark keeps memory bounded instead: the wire log and
+    // the pauses keep only counts, and devices check an image as it arrives
+    // instead of storing it, so that memory does not grow with the image.
+    bool boundedMemory = false;
     // Handles that hid_open gave out and hid_close has not taken back.
     int liveHandles = 0;
     // The console as the tool sees it: a test may pretend standard error is a terminal.
@@ -155,6 +166,8 @@ private:
     void Tick();
     std::uint64_t nowMs = 0;
     std::vector<std::uint32_t> pauses;
+    std::uint64_t pauseCount = 0;
+    std::uint64_t pausedMs = 0;
     std::vector<OpenAttempt> openAttempts;
 };
 

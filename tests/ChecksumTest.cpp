@@ -1,5 +1,6 @@
 // The 128-bit image checksum, against known vectors and against the
 // simulator's independent bit-by-bit computation.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "device/QuorlControllerDevice.h"
 #include "image/FirmwareUpdater.h"
+#include "image/Lfsr128.h"
 #include "sim/ReferenceChecksum.h"
 #include "tests/TestSupport.h"
 
@@ -72,6 +74,44 @@ TEST(ImageChecksum, AgreesWithTheDevicesComputationAcrossReadWindows) {
     const auto data = PatternBytes(77);
     const auto padded = sim::ReferenceChecksum(data, 200);
     EXPECT_EQ(Checksum(data, 200), sim::Bytes(padded.begin(), padded.end()));
+}
+
+TEST(ImageChecksum, RunsOfBlocksAgreeWithOneBlockAtATime) {
+    // Runs that end inside, at and past the register's 64-block batches,
+    // from a register that already holds a value.
+    const auto data = PatternBytes(16 * 300, 9);
+    for (std::size_t blocks : {0u, 1u, 63u, 64u, 65u, 128u, 129u, 191u, 299u}) {
+        Lfsr128 oneByOne;
+        Lfsr128 inRuns;
+        oneByOne.Absorb(data.data() + 16 * 299);
+        inRuns.Absorb(data.data() + 16 * 299);
+        for (std::size_t i = 0; i < blocks; ++i) {
+            oneByOne.Absorb(data.data() + 16 * i);
+        }
+        inRuns.AbsorbBlocks(data.data(), blocks);
+        std::array<std::uint8_t, 16> expected{};
+        std::array<std::uint8_t, 16> actual{};
+        oneByOne.GetValue(expected.data());
+        inRuns.GetValue(actual.data());
+        EXPECT_EQ(actual, expected) << blocks;
+    }
+}
+
+TEST(ImageChecksum, DevicesComputationTakesTheImageInAnyPieces) {
+    // As a bootloader receives it: in report-sized pieces, after a header.
+    const auto image = PatternBytes(1000, 4);
+    const std::vector<std::uint8_t> body(image.begin() + 48, image.end());
+    sim::ReferenceChecksummer pieces(48);
+    for (std::size_t at = 0; at < image.size(); at += 50) {
+        pieces.Add(image.data() + at, std::min<std::size_t>(50, image.size() - at));
+    }
+    EXPECT_EQ(pieces.Value(), sim::ReferenceChecksum(body));
+    EXPECT_EQ(pieces.Value(300), sim::ReferenceChecksum(body, 300));
+    // Asking for the value ends nothing: more data may follow.
+    pieces.Add(image.data(), 7);
+    std::vector<std::uint8_t> longer = body;
+    longer.insert(longer.end(), image.begin(), image.begin() + 7);
+    EXPECT_EQ(pieces.Value(), sim::ReferenceChecksum(longer));
 }
 
 TEST(ImageChecksum, MissingFileOrDirectoryCannotBeOpened) {

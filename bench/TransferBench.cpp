@@ -1,0 +1,137 @@
+// The tool's own CPU time per report on each transfer path, run through the
+// simulator: the devices answer at once and every pause the protocol
+// prescribes passes in virtual time, so no device time is measured.
+//
+// BM_Transfer/<path> runs the tool's path: the tool plus the simulator.
+// BM_SimulatorAlone/<path> sends the same wire traffic to the same device
+// model without the tool, virtual time moving as it did. The tool's own
+// share is the difference.
+#include <functional>
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "app/Commands.h"
+#include "app/SwdReflash.h"
+#include "bench/BenchSupport.h"
+#include "bench/WireReplay.h"
+#include "device/QuorlControllerDevice.h"
+#include "device/QuorlControllerRadioDevice.h"
+#include "device/QuorlControllerRadioSWDDevice.h"
+#include "device/QuorlDongleDevice.h"
+#include "sim/ControllerModel.h"
+#include "sim/DongleBootloaderModel.h"
+
+namespace {
+
+struct TransferPath {
+    PlugIn plugIn;
+    // Transfers the image the way the command does; true on success.
+    std::function<bool(const std::string& imagePath)> run;
+    BenchImage image;
+};
+
+// The wired controller's update through its bootloader: a 1 MiB image file,
+// sent in 50-byte data reports after its 8192-byte start region.
+const TransferPath& ControllerUpdate() {
+    static const TransferPath path{
+        [](sim::World& world) {
+            world.Add<sim::ControllerModel>(sim::ControllerModel::Mode::Bootloader);
+        },
+        [](const std::string& image) {
+            QuorlControllerDevice bootloader(kControllerBootloaderProductId);
+            return UpdateViaBootloader(bootloader, image, false) == 0;
+        },
+        BenchImage("controller.bin", 1 << 20)};
+    return path;
+}
+
+// The radio update through the controller's application: a 256 KiB radio
+// image in 48-byte data reports, each followed by the protocol's pause.
+const TransferPath& RadioUpdate() {
+    static const TransferPath path{
+        [](sim::World& world) { world.Add<sim::ControllerModel>(); },
+        [](const std::string& image) {
+            QuorlControllerRadioDevice controller(kControllerAppProductId);
+            return UpdateViaBootloader(controller, image, false) == 0;
+        },
+        BenchImage("radio_module.bin", 256 << 10)};
+    return path;
+}
+
+// A 256 KiB radio application programmed over SWD: SWD started, each page
+// erased, then written in acknowledged 56-byte writes, SWD ended.
+const TransferPath& SwdProgramming() {
+    static const TransferPath path{
+        [](sim::World& world) { world.Add<sim::ControllerModel>(); },
+        [](const std::string& image) {
+            QuorlControllerRadioSWDDevice controller(kControllerAppProductId);
+            return controller.Open() && controller.StartFirmwareUpdate() == 0 &&
+                   ProgramFileOverSwd(controller, 0, image, false) == 0 &&
+                   controller.SendImageChecksum(nullptr) == 0;
+        },
+        BenchImage("radio_application.bin", 256 << 10)};
+    return path;
+}
+
+// The dongle upgrade through its bootloader: a 128 KiB image (all 256
+// pages), each page written in 64-byte reports and read back.
+const TransferPath& DongleUpgrade() {
+    static const TransferPath path{
+        [](sim::World& world) { world.Add<sim::DongleBootloaderModel>(); },
+        [](const std::string& image) {
+            QuorlDongleDevice dongle(kDongleBootloaderProductId);
+            return dongle.Open() && dongle.UpgradeFromFile(image);
+        },
+        BenchImage("dongle.bin", 128 << 10)};
+    return path;
+}
+
+void BM_Transfer(benchmark::State& state, const TransferPath& (*select)()) {
+    const TransferPath& path = select();
+    SilencedConsole silenced;
+    WireCounts counts;
+    for (auto _ : state) {
+        sim::World& world = FreshBoundedWorld();
+        path.plugIn(world);
+        if (!path.run(path.image.Path())) {
+            state.SkipWithError("the transfer failed");
+            break;
+        }
+        counts.AddFrom(world);
+    }
+    SetTransferCounters(state, counts);
+}
+
+void BM_SimulatorAlone(benchmark::State& state, const TransferPath& (*select)()) {
+    const TransferPath& path = select();
+    SilencedConsole silenced;
+    const std::vector<sim::WireRecord> traffic =
+        RecordTraffic(path.plugIn, [&] { return path.run(path.image.Path()); });
+    if (traffic.empty()) {
+        state.SkipWithError("the transfer to record failed");
+        return;
+    }
+    WireCounts counts;
+    for (auto _ : state) {
+        sim::World& world = FreshBoundedWorld();
+        path.plugIn(world);
+        if (!ReplayTraffic(traffic, *world.devices.front())) {
+            state.SkipWithError("the device answered the replay differently");
+            break;
+        }
+        counts.AddFrom(world);
+    }
+    SetTransferCounters(state, counts);
+}
+
+#define QUORL_TRANSFER_BENCHMARKS(path)                                                    \
+    BENCHMARK_CAPTURE(BM_Transfer, path, &path)->Unit(benchmark::kMillisecond);           \
+    BENCHMARK_CAPTURE(BM_SimulatorAlone, path, &path)->Unit(benchmark::kMillisecond)
+
+QUORL_TRANSFER_BENCHMARKS(ControllerUpdate);
+QUORL_TRANSFER_BENCHMARKS(RadioUpdate);
+QUORL_TRANSFER_BENCHMARKS(SwdProgramming);
+QUORL_TRANSFER_BENCHMARKS(DongleUpgrade);
+
+}  // namespace

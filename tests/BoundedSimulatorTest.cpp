@@ -1,0 +1,139 @@
+// The simulator with its memory kept bounded (QUORL_SIM_BOUNDED, the
+// benchmarks): the same transcript as with everything kept, counts instead of
+// the wire log, and devices that still check every image they receive.
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sim/RadioModel.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+using sim::ControllerModel;
+
+// A controller image: the 8192-byte region that is not sent, then the image.
+std::vector<std::uint8_t> ControllerImage(std::size_t sentBytes) {
+    std::vector<std::uint8_t> image(8192, 0xAA);
+    const auto body = PatternBytes(sentBytes, 11);
+    image.insert(image.end(), body.begin(), body.end());
+    return image;
+}
+
+// Loses the given data report inside the device: taken, never stored.
+struct LoseDataReport : sim::CommandExtension {
+    explicit LoseDataReport(std::uint8_t code, int which) : code(code), which(which) {}
+    bool OnCommand(ControllerModel&, std::uint8_t c, const sim::Bytes&, bool& accepted) override {
+        if (c == code && ++seen == which) {
+            accepted = true;
+            return true;
+        }
+        return false;
+    }
+    std::uint8_t code;
+    int which;
+    int seen = 0;
+};
+
+class BoundedSimulator : public SimTest {};
+
+TEST_F(BoundedSimulator, ControllerUpdateReadsTheSameWithCountsInsteadOfTheWireLog) {
+    const auto image = ControllerImage(5003);
+    TempFile file(image);
+
+    auto& full = world.Add<ControllerModel>();
+    const RunResult fullRun = RunTool({file.Path()});
+    const std::size_t fullWire = full.wire.size();
+    const std::size_t fullPauses = world.Pauses().size();
+    const std::uint64_t fullPausedMs = world.PausedMs();
+    ASSERT_EQ(fullRun.status, 0);
+    EXPECT_EQ(full.transfers, fullWire);
+    EXPECT_EQ(world.PauseCount(), fullPauses);
+
+    world.Reset();
+    world.boundedMemory = true;
+    auto& bounded = world.Add<ControllerModel>();
+    const RunResult boundedRun = RunTool({file.Path()});
+
+    EXPECT_EQ(boundedRun.status, 0);
+    EXPECT_EQ(boundedRun.out, fullRun.out);
+    EXPECT_EQ(boundedRun.err, fullRun.err);
+    EXPECT_TRUE(bounded.wire.empty());
+    EXPECT_EQ(bounded.transfers, fullWire);
+    EXPECT_TRUE(world.Pauses().empty());
+    EXPECT_EQ(world.PauseCount(), fullPauses);
+    EXPECT_EQ(world.PausedMs(), fullPausedMs);
+    // Checked as it arrived, never stored.
+    EXPECT_TRUE(bounded.received.empty());
+    EXPECT_TRUE(bounded.firmware.empty());
+    EXPECT_EQ(bounded.receivedBytes, 5003u);
+    EXPECT_EQ(bounded.resetsFromBootloader, 1);
+}
+
+TEST_F(BoundedSimulator, ControllerStillRejectsAnImageThatArrivedIncomplete) {
+    world.boundedMemory = true;
+    auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
+    controller.extensions.push_back(std::make_unique<LoseDataReport>(0x92, 7));
+    TempFile file(ControllerImage(2000));
+
+    const RunResult run = RunTool({file.Path()});
+
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.OutLines().back(), "Error updating firmware.");
+    EXPECT_EQ(controller.resetsFromBootloader, 0);
+}
+
+TEST_F(BoundedSimulator, ControllerChecksOnlyTheCurrentUpdate) {
+    // A second update after a first one: the start clears what came before.
+    world.boundedMemory = true;
+    auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
+    controller.rebootDelayMs = 0;
+    TempFile first(ControllerImage(700));
+    TempFile second(ControllerImage(90));
+    EXPECT_EQ(RunTool({first.Path()}).status, 0);
+    world.Advance(1);
+    EXPECT_EQ(RunTool({second.Path()}).status, 0);
+    EXPECT_EQ(controller.updatesStarted, 2);
+    EXPECT_EQ(controller.receivedBytes, 90u);
+}
+
+TEST_F(BoundedSimulator, RadioChecksItsImageAsItArrives) {
+    world.boundedMemory = true;
+    auto& controller = world.Add<ControllerModel>();
+    const auto image = PatternBytes(2500, 5);
+    TempFile file(image, "_module.bin");
+
+    const RunResult run = RunTool({file.Path()});
+
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.OutLines().back(), "Successfully updated firmware.");
+    const auto& radio = *controller.Extension<sim::RadioModel>();
+    EXPECT_EQ(radio.updatesInstalled, 1);
+    EXPECT_EQ(radio.receivedBytes, 2500u);
+    EXPECT_TRUE(radio.received.empty());
+    EXPECT_TRUE(radio.firmware.empty());
+    EXPECT_TRUE(controller.wire.empty());
+}
+
+TEST_F(BoundedSimulator, RadioRejectsAnImageThatArrivedIncomplete) {
+    world.boundedMemory = true;
+    auto& controller = world.Add<ControllerModel>();
+    controller.extensions.insert(controller.extensions.begin(),
+                                 std::make_unique<LoseDataReport>(0x98, 3));
+    TempFile file(PatternBytes(2500, 5), "_module.bin");
+
+    RunTool({file.Path()});
+
+    EXPECT_EQ(controller.Extension<sim::RadioModel>()->updatesInstalled, 0);
+}
+
+TEST_F(BoundedSimulator, EveryTestStartsWithEverythingKept) {
+    world.boundedMemory = true;
+    world.Reset();
+    EXPECT_FALSE(world.boundedMemory);
+}
+
+}  // namespace
