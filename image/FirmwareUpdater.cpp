@@ -121,7 +121,11 @@ int FirmwareUpdater::UpdateFirmware(const std::string& path) {
 
     progress.Erase();
     std::cout << "Verifying..." << std::endl;
-    device->SendImageChecksum(LSFRResult.data());
+    // A checksum the device never received cannot have been verified: the
+    // acknowledgement it still shows is an older one, the start's.
+    if (device->SendImageChecksum(LSFRResult.data()) != 0) {
+        return -1;
+    }
     file.reset();
     platform::SleepMs(kVerifyPauseMs);
     if (device->WaitForAck(response) != 0 || response != 0) {
