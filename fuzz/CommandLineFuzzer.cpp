@@ -10,7 +10,8 @@
 // outside it, and the tool only ever reads files.
 //
 // Besides no crash, no sanitizer report and no hang: the exit status is 0, 1
-// or -1, and every device handle is closed when the command returns.
+// or -1, the console ends with whole lines, and every device handle is closed
+// when the command returns.
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -101,17 +102,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string> words =
         size > 1 ? SplitWords(data + 1, size - 1) : std::vector<std::string>{};
 
-    int status = 0;
+    fuzz::QuietRun run;
     {
         const InWorkingDirectory inWorkingDirectory;
-        status = fuzz::RunQuietly(words, edition);
+        run = fuzz::RunQuietly(words, edition);
     }
-    if (status != 0 && status != 1 && status != -1) {
-        fuzz::Violation("exit status " + std::to_string(status));
+    if (run.status != 0 && run.status != 1 && run.status != -1) {
+        fuzz::Violation("exit status " + std::to_string(run.status));
     }
-    if (world.liveHandles != 0) {
-        fuzz::Violation("a device handle outlived its command");
-    }
+    fuzz::CheckConsoleAndHandles(run);
     world.Reset();
     return 0;
 }

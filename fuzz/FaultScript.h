@@ -45,7 +45,10 @@ private:
 FaultScript& Script();
 
 // Bounds of one command run: a command that passes them counts as hung, and
-// the run stops so that libFuzzer reports the input.
+// the run stops so that libFuzzer reports the input. The time bound is on
+// the tool's own waiting: the time that slow transfers took is not the
+// tool's to bound (the kernel ends each transfer after at most 5 s), their
+// number is.
 namespace limits {
 
 constexpr std::uint64_t kVirtualTimeBudgetMs = 6ull * 60 * 60 * 1000;
@@ -54,6 +57,8 @@ constexpr std::uint64_t kTransferBudget = 1000000;
 void Reset();
 void CountTransfer();
 std::uint64_t Transfers();
+// A transfer that took this long on the device's side.
+void CountSlowTransfer(std::uint64_t ms);
 void CheckTime(std::uint64_t nowMs);
 
 }  // namespace limits

@@ -146,7 +146,11 @@ private:
         return fault;
     }
 
-    static void Slow(const Fault& fault) { sim::World::Get().Advance(fault.param * kSlowStepMs); }
+    static void Slow(const Fault& fault) {
+        const std::uint32_t ms = fault.param * kSlowStepMs;
+        limits::CountSlowTransfer(ms);
+        sim::World::Get().Advance(ms);
+    }
 
     static sim::Bytes Acknowledgement(std::uint16_t status) {
         sim::Bytes report(64, 0);

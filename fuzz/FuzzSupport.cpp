@@ -8,6 +8,7 @@
 #include <random>
 
 #include "app/Dispatcher.h"
+#include "sim/SimWorld.h"
 
 namespace fuzz {
 
@@ -79,22 +80,41 @@ int RunWords(const std::vector<std::string>& words, Edition edition) {
     return RunApp(static_cast<int>(argv.size() - 1), argv.data(), edition);
 }
 
-int RunQuietly(const std::vector<std::string>& words, Edition edition) {
+QuietRun RunQuietly(const std::vector<std::string>& words, Edition edition) {
     static const bool echo = std::getenv("QUORL_FUZZ_ECHO") != nullptr;
+    QuietRun run;
     if (echo) {
         std::cout << "$ QuorlFirmwareUpdateApp";
         for (const std::string& word : words) {
             std::cout << " '" << word << "'";
         }
         std::cout << std::endl;
-        const int status = RunWords(words, edition);
-        std::cout << "[exit status " << status << "]" << std::endl;
-        return status;
+        run.status = RunWords(words, edition);
+        std::cout << "[exit status " << run.status << "]" << std::endl;
+        return run;
     }
     NullBuffer out;
     NullBuffer err;
-    const RedirectedConsole console(&out, &err);
-    return RunWords(words, edition);
+    {
+        const RedirectedConsole console(&out, &err);
+        run.status = RunWords(words, edition);
+    }
+    run.outEndsLine = out.EndsLine();
+    run.errEndsLine = err.EndsLine();
+    return run;
+}
+
+void CheckConsoleAndHandles(const QuietRun& run) {
+    const sim::World& world = sim::World::Get();
+    if (!run.outEndsLine) {
+        Violation("standard output ends inside a line");
+    }
+    if (!run.errEndsLine && !world.stderrIsTerminal.value_or(false)) {
+        Violation("standard error ends inside a line");
+    }
+    if (world.liveHandles != 0) {
+        Violation("a device handle outlived its command");
+    }
 }
 
 Bytes PatternBytes(std::size_t size, std::uint32_t seed) {

@@ -34,11 +34,28 @@ private:
     std::size_t at = 0;
 };
 
-// Swallows everything written to it.
+// Swallows everything written to it, remembering only whether it ended a line.
 class NullBuffer : public std::streambuf {
+public:
+    // True when nothing was written or the last character was a line end.
+    bool EndsLine() const { return last == '\n'; }
+
 protected:
-    int overflow(int c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+    int overflow(int c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            last = traits_type::to_char_type(c);
+        }
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* text, std::streamsize n) override {
+        if (n > 0) {
+            last = text[n - 1];
+        }
+        return n;
+    }
+
+private:
+    char last = '\n';
 };
 
 // Points std::cout and std::cerr at other buffers for its lifetime.
@@ -65,10 +82,21 @@ std::string WriteTempFile(const std::string& name, const Bytes& content);
 // Runs the tool as "QuorlFirmwareUpdateApp words..." and returns its exit status.
 int RunWords(const std::vector<std::string>& words, Edition edition);
 
+struct QuietRun {
+    int status = 0;
+    bool outEndsLine = true;  // standard output ended with a whole line
+    bool errEndsLine = true;  // standard error likewise
+};
+
 // RunWords with the console swallowed; with QUORL_FUZZ_ECHO set in the
 // environment (to read what one input does), the console and the exit status
 // are shown instead.
-int RunQuietly(const std::vector<std::string>& words, Edition edition);
+QuietRun RunQuietly(const std::vector<std::string>& words, Edition edition);
+
+// After a command on the simulated bus: its console ended with whole lines
+// (standard error only when it is no terminal, where the progress bar is
+// erased without one) and no device handle is left open.
+void CheckConsoleAndHandles(const QuietRun& run);
 
 // Deterministic bytes that differ from position to position.
 Bytes PatternBytes(std::size_t size, std::uint32_t seed);
