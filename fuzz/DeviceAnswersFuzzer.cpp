@@ -13,7 +13,8 @@
 //   3  controller enumeration time, in 250 ms
 //   4  busy answers before each controller acknowledgement
 //   5  Tivane restart time (10 ms), dongle status period, terminal width
-//   6  choice: the compact edition (0x80) and the address, serial or EMC words
+//   6  choice: bits 0-2 the address, serial or EMC words, bits 3-6 the
+//      image's size, bit 7 the compact edition where the command has both
 //
 // Besides no crash, no sanitizer report and no hang, the rule is: a command
 // that reports success has really put the whole image into the device (the
@@ -89,13 +90,32 @@ Bytes ControllerFile(std::size_t imageSize, std::uint32_t seed) {
     return file;
 }
 
+// Each image in a few sizes: the usual one, empty, a single byte, and sizes
+// on the edges of the device's pieces and pages.
+std::vector<Image> ControllerImages(const std::string& name, std::uint32_t seed) {
+    std::vector<Image> images;
+    for (const std::size_t size : {260, 0, 1, 48, 50, 100}) {
+        images.push_back(MakeImage(name + "-" + std::to_string(size) + ".bin", ControllerFile(size, seed)));
+    }
+    return images;
+}
+
+std::vector<Image> PlainImages(const std::string& name, const std::string& suffix,
+                               std::initializer_list<std::size_t> sizes, std::uint32_t seed) {
+    std::vector<Image> images;
+    for (const std::size_t size : sizes) {
+        images.push_back(MakeImage(name + "-" + std::to_string(size) + suffix, FirmwareLike(size, seed)));
+    }
+    return images;
+}
+
 struct Images {
-    Image controller = MakeImage("controller.bin", ControllerFile(260, 1));
-    Image radio = MakeImage("radio_module.bin", FirmwareLike(150, 2));
-    Image application = MakeImage("application.bin", FirmwareLike(1100, 3));
+    std::vector<Image> controller = ControllerImages("controller", 1);
+    std::vector<Image> radio = PlainImages("radio", "_module.bin", {150, 0, 1, 48, 96}, 2);
+    std::vector<Image> application = PlainImages("application", ".bin", {1100, 0, 1, 56, 1024, 1080}, 3);
     Image softDevice = MakeImage("softdevice.bin", FirmwareLike(300, 4));
-    Image dongle = MakeImage("image_dongle.bin", FirmwareLike(1100, 5));
-    Image tivane = MakeImage("tivane.bin", ControllerFile(130, 6));
+    std::vector<Image> dongle = PlainImages("image", "_dongle.bin", {1100, 0, 1, 512, 513, 1024}, 5);
+    std::vector<Image> tivane = ControllerImages("tivane", 6);
     // What the devices held before: an earlier firmware, not erased flash.
     Bytes earlierRadioFlash = FirmwareLike(sim::RadioFlashModel::kDefaultSize, 7);
     Bytes earlierDongle = FirmwareLike(4 * sim::DongleBootloaderModel::kPageSize, 8);
@@ -146,6 +166,12 @@ struct Setup {
     std::uint8_t choice = 0;
 
     bool Flag(std::uint8_t bit) const { return (flags & bit) != 0; }
+    // The choice byte: bits 0-2 an address, serial or EMC words, bits 3-6 the
+    // image's size, bit 7 the compact edition where the command allows both.
+    std::size_t Pick(std::size_t count) const { return (choice & 0x07u) % count; }
+    const Image& Sized(const std::vector<Image>& variants) const {
+        return variants[((choice >> 3) & 0x0Fu) % variants.size()];
+    }
     Edition EditionToUse() const {
         switch (command) {
             case Command::SwdStandard:
@@ -187,7 +213,7 @@ void PrepareRadioFlash(sim::RadioFlashModel& flash, const Setup& setup) {
     // An unaligned application's first page is not erased by the tool, as
     // it may hold other bytes before the application: the flash from the
     // address to the page's end is expected blank.
-    const std::uint32_t base = kApplicationAddresses[setup.choice % kApplicationAddresses.size()].value;
+    const std::uint32_t base = kApplicationAddresses[setup.Pick(kApplicationAddresses.size())].value;
     const std::uint32_t page = base / sim::RadioFlashModel::kPageSize * sim::RadioFlashModel::kPageSize;
     if (base != page && flash.Contains(page, sim::RadioFlashModel::kPageSize)) {
         flash.ErasePage(page);
@@ -251,28 +277,28 @@ std::vector<std::string> WordsFor(const Setup& setup) {
     };
     switch (setup.command) {
         case Command::ControllerUpdate:
-            add({images.controller.path});
+            add({setup.Sized(images.controller).path});
             break;
         case Command::RadioUpdate:
-            add({images.radio.path});
+            add({setup.Sized(images.radio).path});
             break;
         case Command::SwdStandard:
-            add({"-s", images.application.path});
+            add({"-s", setup.Sized(images.application).path});
             break;
         case Command::SwdCompactApplication:
-            add({"-s", kApplicationAddresses[setup.choice % kApplicationAddresses.size()].text,
-                 images.application.path});
+            add({"-s", kApplicationAddresses[setup.Pick(kApplicationAddresses.size())].text,
+                 setup.Sized(images.application).path});
             break;
         case Command::SwdCompactSoftDevice:
             add({"-s", images.softDevice.path,
-                 kAddressesWithSoftDevice[setup.choice % kAddressesWithSoftDevice.size()].text,
-                 images.application.path});
+                 kAddressesWithSoftDevice[setup.Pick(kAddressesWithSoftDevice.size())].text,
+                 setup.Sized(images.application).path});
             break;
         case Command::DongleUpgrade:
-            add({images.dongle.path});
+            add({setup.Sized(images.dongle).path});
             break;
         case Command::TivaneUpdate:
-            add({images.tivane.path});
+            add({setup.Sized(images.tivane).path});
             break;
         case Command::RebootIntoBootloader:
             add({"-b"});
@@ -281,11 +307,11 @@ std::vector<std::string> WordsFor(const Setup& setup) {
             add({"-R"});
             break;
         case Command::SetUnitSerial:
-            add({"-S", kSerials[setup.choice % kSerials.size()]});
+            add({"-S", kSerials[setup.Pick(kSerials.size())]});
             break;
         case Command::EmcTest: {
             add({"-E"});
-            const auto& emc = kEmcWords[setup.choice % kEmcWords.size()];
+            const auto& emc = kEmcWords[setup.Pick(kEmcWords.size())];
             words.insert(words.end(), emc.begin(), emc.end());
             break;
         }
@@ -311,6 +337,16 @@ bool FlashHolds(const sim::RadioFlashModel& flash, std::uint32_t address, const 
     return flash.Read(address, image.size()) == image;
 }
 
+bool DongleHolds(const sim::DongleBootloaderModel& dongle, const Bytes& image) {
+    return std::equal(image.begin(), image.end(), dongle.memory.begin());
+}
+
+bool SerialHeld(const sim::ControllerModel& controller, const std::string& text) {
+    std::array<std::uint8_t, 16> serial{};
+    std::copy_n(text.begin(), std::min(text.size(), serial.size()), serial.begin());
+    return controller.unitSerial == serial;
+}
+
 // The command's exit status is one its command can give, and success means
 // the device really holds what it was given.
 void CheckOutcome(const Setup& setup, const Bench& bench, int status) {
@@ -326,28 +362,30 @@ void CheckOutcome(const Setup& setup, const Bench& bench, int status) {
         }
     };
     const sim::RadioFlashModel& flash = bench.controller->Extension<sim::SwdProbeModel>()->flash;
+    const Bytes& application = setup.Sized(images.application).bytes;
     switch (setup.command) {
         case Command::ControllerUpdate:
             allowed(1);
-            require(bench.controller->firmware == From(images.controller.bytes, kControllerImageOffset),
+            require(bench.controller->firmware ==
+                        From(setup.Sized(images.controller).bytes, kControllerImageOffset),
                     "the controller does not hold the image");
             break;
-        case Command::RadioUpdate:
+        case Command::RadioUpdate: {
             allowed(1);
-            require(RadioHolds(bench.controller, images.radio.bytes) ||
-                        RadioHolds(bench.dongleApp, images.radio.bytes),
+            const Bytes& radio = setup.Sized(images.radio).bytes;
+            require(RadioHolds(bench.controller, radio) || RadioHolds(bench.dongleApp, radio),
                     "no radio installed the image");
             break;
+        }
         case Command::SwdStandard:
             allowed(-1);
-            require(FlashHolds(flash, 0, images.application.bytes),
+            require(FlashHolds(flash, 0, application),
                     "the radio flash does not hold the application at 0");
             break;
         case Command::SwdCompactApplication:
             allowed(-1);
-            require(FlashHolds(flash,
-                               kApplicationAddresses[setup.choice % kApplicationAddresses.size()].value,
-                               images.application.bytes),
+            require(FlashHolds(flash, kApplicationAddresses[setup.Pick(kApplicationAddresses.size())].value,
+                               application),
                     "the radio flash does not hold the application at its address");
             break;
         case Command::SwdCompactSoftDevice:
@@ -355,35 +393,30 @@ void CheckOutcome(const Setup& setup, const Bench& bench, int status) {
             require(FlashHolds(flash, 0, images.softDevice.bytes),
                     "the radio flash does not hold the SoftDevice");
             require(FlashHolds(flash,
-                               kAddressesWithSoftDevice[setup.choice % kAddressesWithSoftDevice.size()]
-                                   .value,
-                               images.application.bytes),
+                               kAddressesWithSoftDevice[setup.Pick(kAddressesWithSoftDevice.size())].value,
+                               application),
                     "the radio flash does not hold the application at its address");
             break;
         case Command::DongleUpgrade:
             allowed(-1);
-            require(Bytes(bench.dongle->memory.begin(),
-                          bench.dongle->memory.begin() + static_cast<long>(images.dongle.bytes.size())) ==
-                        images.dongle.bytes,
+            require(DongleHolds(*bench.dongle, setup.Sized(images.dongle).bytes),
                     "the dongle's pages do not hold the image");
             break;
         case Command::TivaneUpdate:
             allowed(1);
-            require(bench.tivane->firmware == From(images.tivane.bytes, kControllerImageOffset),
+            require(bench.tivane->firmware ==
+                        From(setup.Sized(images.tivane).bytes, kControllerImageOffset),
                     "the Tivane does not hold the image");
             break;
         case Command::RebootIntoBootloader:
         case Command::ResetFromBootloader:
             allowed(1);
             break;
-        case Command::SetUnitSerial: {
+        case Command::SetUnitSerial:
             allowed(1);
-            std::array<std::uint8_t, 16> serial{};
-            const std::string& text = kSerials[setup.choice % kSerials.size()];
-            std::copy_n(text.begin(), std::min<std::size_t>(text.size(), serial.size()), serial.begin());
-            require(bench.controller->unitSerial == serial, "the controller does not hold the serial");
+            require(SerialHeld(*bench.controller, kSerials[setup.Pick(kSerials.size())]),
+                    "the controller does not hold the serial");
             break;
-        }
         case Command::EmcTest:
             allowed(-1);
             require(!bench.controller->emcRecords.empty() ||
