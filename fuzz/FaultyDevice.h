@@ -3,9 +3,10 @@
 // really holds), but every transfer between host and model takes its fate
 // from the fault script: refused, delivered but failed on the host side,
 // slow, short, long, malformed, corrupted, a busy or failing acknowledgement
-// in place of the real one, a lost or spurious status byte, or the device
-// unplugged for good. The transport is fuzzed, never the device's own verdict:
-// no fault makes a failing acknowledgement read as success.
+// in place of the real one, a lost or spurious status byte, the device
+// dropped off the bus for a while, or unplugged for good. The transport is
+// fuzzed, never the device's own verdict: no fault makes a failing
+// acknowledgement read as success.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +28,7 @@ public:
         if (!fault) {
             return Model::OnSetFeature(data);
         }
-        switch (fault.kind % 5) {
+        switch (fault.kind % 6) {
             case 0:  // a stalled transfer: the device never saw it
                 return false;
             case 1: {  // the device took it, but the host's transfer failed
@@ -42,9 +43,13 @@ public:
                 this->Unplug();
                 return taken;
             }
-            default:  // a slow device: the transfer takes up to about 5 s
+            case 4:  // a slow device: the transfer takes up to about 5 s
                 Slow(fault);
                 return Model::OnSetFeature(data);
+            default:  // the cable drops the device, which enumerates again later
+                this->ReenumerateAt(sim::World::Get().NowMs() + fault.param * kBounceStepMs,
+                                    this->productId);
+                return false;
         }
     }
 
@@ -127,6 +132,7 @@ public:
 private:
     static constexpr std::uint16_t kBusy = 2;
     static constexpr std::uint32_t kSlowStepMs = 20;
+    static constexpr std::uint32_t kBounceStepMs = 100;
 
     // A fault that repeats, and how many more transfers of its type it hits.
     struct Repeating {
