@@ -95,7 +95,8 @@ Bytes ControllerFile(std::size_t imageSize, std::uint32_t seed) {
 std::vector<Image> ControllerImages(const std::string& name, std::uint32_t seed) {
     std::vector<Image> images;
     for (const std::size_t size : {260, 0, 1, 48, 50, 100}) {
-        images.push_back(MakeImage(name + "-" + std::to_string(size) + ".bin", ControllerFile(size, seed)));
+        images.push_back(
+            MakeImage(name + "-" + std::to_string(size) + ".bin", ControllerFile(size, seed)));
     }
     return images;
 }
@@ -104,7 +105,8 @@ std::vector<Image> PlainImages(const std::string& name, const std::string& suffi
                                std::initializer_list<std::size_t> sizes, std::uint32_t seed) {
     std::vector<Image> images;
     for (const std::size_t size : sizes) {
-        images.push_back(MakeImage(name + "-" + std::to_string(size) + suffix, FirmwareLike(size, seed)));
+        images.push_back(
+            MakeImage(name + "-" + std::to_string(size) + suffix, FirmwareLike(size, seed)));
     }
     return images;
 }
@@ -112,9 +114,11 @@ std::vector<Image> PlainImages(const std::string& name, const std::string& suffi
 struct Images {
     std::vector<Image> controller = ControllerImages("controller", 1);
     std::vector<Image> radio = PlainImages("radio", "_module.bin", {150, 0, 1, 48, 96}, 2);
-    std::vector<Image> application = PlainImages("application", ".bin", {1100, 0, 1, 56, 1024, 1080}, 3);
+    std::vector<Image> application =
+        PlainImages("application", ".bin", {1100, 0, 1, 56, 1024, 1080}, 3);
     Image softDevice = MakeImage("softdevice.bin", FirmwareLike(300, 4));
-    std::vector<Image> dongle = PlainImages("image", "_dongle.bin", {1100, 0, 1, 512, 513, 1024}, 5);
+    std::vector<Image> dongle =
+        PlainImages("image", "_dongle.bin", {1100, 0, 1, 512, 513, 1024}, 5);
     std::vector<Image> tivane = ControllerImages("tivane", 6);
     // What the devices held before: an earlier firmware, not erased flash.
     Bytes earlierRadioFlash = FirmwareLike(sim::RadioFlashModel::kDefaultSize, 7);
@@ -197,6 +201,14 @@ Setup ReadSetup(fuzz::FaultScript& script) {
     return setup;
 }
 
+// The application address of a compact "-s" command line.
+const Address& ApplicationAddress(const Setup& setup) {
+    if (setup.command == Command::SwdCompactSoftDevice) {
+        return kAddressesWithSoftDevice[setup.Pick(kAddressesWithSoftDevice.size())];
+    }
+    return kApplicationAddresses[setup.Pick(kApplicationAddresses.size())];
+}
+
 struct Bench {
     Faulty<sim::ControllerModel>* controller = nullptr;
     Faulty<sim::DongleAppModel>* dongleApp = nullptr;
@@ -213,8 +225,9 @@ void PrepareRadioFlash(sim::RadioFlashModel& flash, const Setup& setup) {
     // An unaligned application's first page is not erased by the tool, as
     // it may hold other bytes before the application: the flash from the
     // address to the page's end is expected blank.
-    const std::uint32_t base = kApplicationAddresses[setup.Pick(kApplicationAddresses.size())].value;
-    const std::uint32_t page = base / sim::RadioFlashModel::kPageSize * sim::RadioFlashModel::kPageSize;
+    const std::uint32_t base = ApplicationAddress(setup).value;
+    const std::uint32_t page =
+        base / sim::RadioFlashModel::kPageSize * sim::RadioFlashModel::kPageSize;
     if (base != page && flash.Contains(page, sim::RadioFlashModel::kPageSize)) {
         flash.ErasePage(page);
         flash.Write(page, Bytes(earlier.begin() + page, earlier.begin() + base));
@@ -286,12 +299,10 @@ std::vector<std::string> WordsFor(const Setup& setup) {
             add({"-s", setup.Sized(images.application).path});
             break;
         case Command::SwdCompactApplication:
-            add({"-s", kApplicationAddresses[setup.Pick(kApplicationAddresses.size())].text,
-                 setup.Sized(images.application).path});
+            add({"-s", ApplicationAddress(setup).text, setup.Sized(images.application).path});
             break;
         case Command::SwdCompactSoftDevice:
-            add({"-s", images.softDevice.path,
-                 kAddressesWithSoftDevice[setup.Pick(kAddressesWithSoftDevice.size())].text,
+            add({"-s", images.softDevice.path, ApplicationAddress(setup).text,
                  setup.Sized(images.application).path});
             break;
         case Command::DongleUpgrade:
@@ -384,17 +395,14 @@ void CheckOutcome(const Setup& setup, const Bench& bench, int status) {
             break;
         case Command::SwdCompactApplication:
             allowed(-1);
-            require(FlashHolds(flash, kApplicationAddresses[setup.Pick(kApplicationAddresses.size())].value,
-                               application),
+            require(FlashHolds(flash, ApplicationAddress(setup).value, application),
                     "the radio flash does not hold the application at its address");
             break;
         case Command::SwdCompactSoftDevice:
             allowed(-1);
             require(FlashHolds(flash, 0, images.softDevice.bytes),
                     "the radio flash does not hold the SoftDevice");
-            require(FlashHolds(flash,
-                               kAddressesWithSoftDevice[setup.Pick(kAddressesWithSoftDevice.size())].value,
-                               application),
+            require(FlashHolds(flash, ApplicationAddress(setup).value, application),
                     "the radio flash does not hold the application at its address");
             break;
         case Command::DongleUpgrade:

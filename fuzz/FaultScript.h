@@ -13,9 +13,9 @@
 namespace fuzz {
 
 struct Fault {
-    int kind = -1;            // -1: none; else read by the transfer type (FaultyDevice.h)
-    std::uint8_t param = 0;   // the fault's parameter byte
-    bool repeats = false;     // the same fault hits the next `param` transfers of the type too
+    int kind = -1;           // -1: none; else read by the transfer type (FaultyDevice.h)
+    std::uint8_t param = 0;  // the fault's parameter byte
+    bool repeats = false;    // the same fault hits the next `param` transfers of the type too
 
     explicit operator bool() const { return kind >= 0; }
 };

@@ -32,8 +32,8 @@
 
 namespace {
 
-using fuzz::Bytes;
 using fuzz::ByteReader;
+using fuzz::Bytes;
 using fuzz::Violation;
 
 constexpr std::size_t kControllerChecksumOffset = 8192 + 48;
@@ -95,7 +95,8 @@ struct ReleaseImage {
 };
 
 // The firmware file of a release check, written unless it is to be missing.
-ReleaseImage WriteReleaseImage(bool radio, bool missing, std::int8_t adjustment, const Bytes& tail) {
+ReleaseImage WriteReleaseImage(bool radio, bool missing, std::int8_t adjustment,
+                               const Bytes& tail) {
     ReleaseImage image;
     image.path = fuzz::ProcessTempDir() + (radio ? "/firmware_module.bin" : "/firmware.bin");
     std::filesystem::remove(image.path);
@@ -104,9 +105,9 @@ ReleaseImage WriteReleaseImage(bool radio, bool missing, std::int8_t adjustment,
     }
     Bytes file;
     if (!radio) {
-        file = fuzz::PatternBytes(static_cast<std::size_t>(
-                                      static_cast<long>(kControllerChecksumOffset) + adjustment),
-                                  11);
+        file = fuzz::PatternBytes(
+            static_cast<std::size_t>(static_cast<long>(kControllerChecksumOffset) + adjustment),
+            11);
     }
     file.insert(file.end(), tail.begin(), tail.end());
     fuzz::WriteTempFile(radio ? "firmware_module.bin" : "firmware.bin", file);
@@ -187,8 +188,8 @@ void CheckManifest(ByteReader& input) {
     const bool bootloaderMissing = (flags & 0x04) != 0;
     const bool bootloaderIsDirectory = (flags & 0x10) != 0;
     const bool firmwareMissing = (flags & 0x08) != 0;
-    const ReleaseImage image = WriteReleaseImage((flags & 0x01) != 0, firmwareMissing, adjustment,
-                                                 input.Rest());
+    const ReleaseImage image =
+        WriteReleaseImage((flags & 0x01) != 0, firmwareMissing, adjustment, input.Rest());
 
     std::string bootloaderPath = fuzz::ProcessTempDir() + "/bootloader.bin";
     std::filesystem::remove(bootloaderPath);
@@ -230,17 +231,17 @@ void CheckManifest(ByteReader& input) {
     const std::string marker = "zbf_wired_controller_k7r_";
     const std::size_t from = console.out.find(marker);
     const std::size_t to = console.out.find(".bin", from);
-    Expect(from != std::string::npos && to != std::string::npos, "no firmwarebinary value", console);
+    Expect(from != std::string::npos && to != std::string::npos, "no firmwarebinary value",
+           console);
     const std::string printed = console.out.substr(from + marker.size(), to - from - marker.size());
     const std::optional<std::string> expected = ExpectedTimestamp(timestamp);
     Expect(expected ? printed == *expected : IsTimestampHex(printed),
            "firmware timestamp \"" + timestamp + "\" printed as " + printed, console);
 
-    const std::string block = "\t\"\"\n\t{\n" +
-                              Entry("firmwarebinary", "/firmware/" + marker + printed + ".bin") +
-                              Entry("firmwaretimestamp", printed) + Entry("minclientpackage", "") +
-                              Entry("crc128", Digits(image.checksum, "", "")) + bootloaderEntry +
-                              "\t}\n";
+    const std::string block =
+        "\t\"\"\n\t{\n" + Entry("firmwarebinary", "/firmware/" + marker + printed + ".bin") +
+        Entry("firmwaretimestamp", printed) + Entry("minclientpackage", "") +
+        Entry("crc128", Digits(image.checksum, "", "")) + bootloaderEntry + "\t}\n";
     Expect(console.out == block, "the manifest block is not the expected one", console);
 }
 
@@ -249,7 +250,8 @@ void CheckCrcExport(ByteReader& input) {
     const auto adjustment = static_cast<std::int8_t>(input.Byte());
     const bool headerLine = (flags & 0x02) != 0;
     const bool missing = (flags & 0x04) != 0;
-    const ReleaseImage image = WriteReleaseImage((flags & 0x01) != 0, missing, adjustment, input.Rest());
+    const ReleaseImage image =
+        WriteReleaseImage((flags & 0x01) != 0, missing, adjustment, input.Rest());
 
     const Console console = Run({headerLine ? "-C" : "-c", image.path});
 
@@ -257,9 +259,9 @@ void CheckCrcExport(ByteReader& input) {
         ExpectFailure(console, "Unable to open: " + image.path);
         return;
     }
-    const std::string expected = headerLine
-                                     ? "#define RADIO_CRC " + Digits(image.checksum, ", ", "0x") + "\n"
-                                     : Digits(image.checksum, "", "") + "\n";
+    const std::string expected =
+        headerLine ? "#define RADIO_CRC " + Digits(image.checksum, ", ", "0x") + "\n"
+                   : Digits(image.checksum, "", "") + "\n";
     Expect(console.status == 0 && console.err.empty() && console.out == expected,
            "the CRC export is not the checksum", console);
 }

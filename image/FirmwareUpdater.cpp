@@ -111,7 +111,12 @@ int FirmwareUpdater::UpdateFirmware(const std::string& path) {
             std::min<std::size_t>(chunk > 0 ? static_cast<std::size_t>(chunk) : 0, pSendBuf.size());
         const std::size_t got = std::fread(pSendBuf.data(), 1, wanted, file.get());
         if (got > 0) {
-            device->SendFirmwareData(pSendBuf.data(), static_cast<int>(got));
+            // A piece the device never took leaves a hole in its image. The
+            // device's own checksum does not cover the image's header, so a
+            // hole there would pass its verification: stop here instead.
+            if (device->SendFirmwareData(pSendBuf.data(), static_cast<int>(got)) != 0) {
+                return -1;
+            }
             progress.Advance(got);
         }
         if (got == 0 || static_cast<int>(got) < device->GetTransferChunkSize()) {

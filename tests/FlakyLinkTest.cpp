@@ -14,7 +14,8 @@ using sim::ControllerModel;
 // Stalls every report of one command code, as a link that drops it would.
 struct RefuseCommand : sim::CommandExtension {
     explicit RefuseCommand(std::uint8_t code) : code(code) {}
-    bool OnCommand(ControllerModel&, std::uint8_t taken, const sim::Bytes&, bool& accepted) override {
+    bool OnCommand(ControllerModel&, std::uint8_t taken, const sim::Bytes&,
+                   bool& accepted) override {
         accepted = false;
         return taken == code;
     }
@@ -65,6 +66,32 @@ TEST_F(FlakyLink, ControllerChecksumThatNeverArrivesIsNoSuccess) {
     // attempts) is not followed by a wait, and no reset is sent.
     EXPECT_EQ(run.ErrLines(), (std::vector<std::string>{"ack 0 retries 0"}));
     EXPECT_EQ(Attempts(controller, 0x93), 100u);
+    EXPECT_TRUE(controller.firmware.empty());
+    EXPECT_EQ(controller.resetsFromBootloader, 0);
+}
+
+// An image that is all header (the 48 bytes the device's checksum skips)
+// whose one data report never gets through: the device would verify nothing
+// against the checksum of nothing and pass. The engine stops at the report
+// that failed, sends no checksum and reports the failure.
+TEST_F(FlakyLink, ControllerDataReportThatNeverArrivesEndsTheUpdate) {
+    auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
+    controller.extensions.push_back(std::make_unique<RefuseCommand>(0x92));
+    TempFile file(ControllerImage(48));
+
+    const RunResult run = RunTool({file.Path()});
+
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.OutLines(), (std::vector<std::string>{
+                                  "Updating controller firmware",
+                                  "Attempting to update via bootloader...",
+                                  "Image checksum: " + std::string(32, '0'),
+                                  "Starting firmware update...",
+                                  "Transfering data...",
+                                  "Error updating firmware.",
+                              }));
+    EXPECT_EQ(Attempts(controller, 0x92), 100u);
+    EXPECT_EQ(Attempts(controller, 0x93), 0u);
     EXPECT_TRUE(controller.firmware.empty());
     EXPECT_EQ(controller.resetsFromBootloader, 0);
 }
