@@ -44,6 +44,25 @@ bool TryWithMarks(int tries, const std::function<bool()>& operation,
     return false;
 }
 
+// After a chip erase nothing is erased again, so an application that starts
+// inside the SoftDevice would be programmed over it: flash bits only clear,
+// and neither image would survive. A SoftDevice that cannot be opened is left
+// to its programming step, which reports it.
+bool ApplicationOverlapsSoftDevice(const std::string& softDevicePath,
+                                   std::uint32_t applicationAddress) {
+    const ImageFile softDevice = OpenImageFile(softDevicePath);
+    if (!softDevice) {
+        return false;
+    }
+    const std::uint64_t softDeviceEnd = ImageBytesFrom(softDevice.get(), 0);
+    if (applicationAddress >= softDeviceEnd) {
+        return false;
+    }
+    std::cout << "ERROR: Application at " << applicationAddress
+              << " overlaps the SoftDevice, which ends at " << softDeviceEnd << std::endl;
+    return true;
+}
+
 }  // namespace
 
 int ProgramFileOverSwd(QuorlControllerRadioSWDDevice& device, std::uint32_t base,
@@ -134,6 +153,9 @@ int ReflashRadioOverSwd(const std::optional<std::string>& softDevicePath,
                 std::cout << failure << std::endl;
                 return -1;
             }
+        }
+        if (ApplicationOverlapsSoftDevice(*softDevicePath, applicationAddress)) {
+            return -1;
         }
     }
     QuorlControllerRadioSWDDevice wiredController(kControllerAppProductId);

@@ -127,7 +127,12 @@ int FirmwareUpdater::UpdateFirmware(const std::string& path) {
             return -1;
         }
         if (got > 0) {
-            device->SendFirmwareData(pSendBuf.data(), static_cast<int>(got));
+            // A piece the device never took leaves a hole in its image. The
+            // device's own checksum does not cover the image's header, so a
+            // hole there would pass its verification: stop here instead.
+            if (device->SendFirmwareData(pSendBuf.data(), static_cast<int>(got)) != 0) {
+                return -1;
+            }
             progress.Advance(got);
         }
         if (got == 0 || static_cast<int>(got) < device->GetTransferChunkSize()) {
@@ -137,7 +142,11 @@ int FirmwareUpdater::UpdateFirmware(const std::string& path) {
 
     progress.Erase();
     std::cout << "Verifying..." << std::endl;
-    device->SendImageChecksum(LSFRResult.data());
+    // A checksum the device never received cannot have been verified: the
+    // acknowledgement it still shows is an older one, the start's.
+    if (device->SendImageChecksum(LSFRResult.data()) != 0) {
+        return -1;
+    }
     file.reset();
     platform::SleepMs(kVerifyPauseMs);
     if (device->WaitForAck(response) != 0 || response != 0) {

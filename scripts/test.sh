@@ -12,3 +12,6 @@ cmake -S . -B build-sanitize -G Ninja -DQUORL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Deb
 cmake --build build-sanitize
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j2 -E 'DebianPackageContents'
+
+echo "== a short run of each fuzz target (clang, libFuzzer) =="
+scripts/fuzz.sh 10

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <iomanip>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -94,9 +95,9 @@ protected:
     // The radio behind the controller's bootloader shows a fault: that route
     // fails in the engine and the dongle's wireless link takes over.
     void ExpectWirelessTakesOverFromTheBootloader(
-        const std::function<void(sim::RadioModel&)>& fault) {
+        const std::function<void(ControllerModel&)>& fault) {
         auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
-        fault(RadioOf(controller));
+        fault(controller);
         auto& dongle = world.Add<sim::DongleAppModel>();
 
         const RunResult run = Run();
@@ -188,14 +189,23 @@ TEST_F(RadioUpdate, MissingImageFailsEveryRouteInTheEngine) {
 
 TEST_F(RadioUpdate, VerificationFailureMovesOnToTheNextRoute) {
     ExpectWirelessTakesOverFromTheBootloader(
-        [](sim::RadioModel& radio) { radio.verifyStatus = 3; });
+        [](ControllerModel& controller) { RadioOf(controller).verifyStatus = 3; });
 }
 
 // A radio that never took the checksum cannot have verified the image: the
 // route fails instead of claiming success, and the next route is tried.
 TEST_F(RadioUpdate, ChecksumNotTakenIsNotReportedAsUpdated) {
-    ExpectWirelessTakesOverFromTheBootloader(
-        [](sim::RadioModel& radio) { radio.takenByBootloader = false; });
+    // Ahead of the radio, a link that stalls every checksum report.
+    struct RefuseChecksum : sim::CommandExtension {
+        bool OnCommand(ControllerModel&, std::uint8_t code, const Bytes&, bool& accepted) override {
+            accepted = false;
+            return code == 0x99;
+        }
+    };
+    ExpectWirelessTakesOverFromTheBootloader([](ControllerModel& controller) {
+        controller.extensions.insert(controller.extensions.begin(),
+                                     std::make_unique<RefuseChecksum>());
+    });
 }
 
 TEST_F(RadioUpdate, UnpluggedBeforeTheChecksumIsNotReportedAsUpdated) {
@@ -204,9 +214,12 @@ TEST_F(RadioUpdate, UnpluggedBeforeTheChecksumIsNotReportedAsUpdated) {
 
     const RunResult run = Run();
 
+    // The engine stops at the first data report that did not get through.
+    Transcript untilTheLostReport = EngineLines(image);
+    untilTheLostReport.pop_back();
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.OutLines(),
-              Join({{kUpdating, kViaUsb, kOpenError, kViaBootloader}, EngineLines(image),
+              Join({{kUpdating, kViaUsb, kOpenError, kViaBootloader}, untilTheLostReport,
                     {kUpdateError, kViaWireless, kOpenError}}));
     EXPECT_TRUE(RadioOf(controller).firmware.empty());
 }

@@ -364,4 +364,29 @@ TEST_F(SwdReflash, EndOfSwdModeAndTheRestart) {
     EXPECT_EQ(Flash(0, 100), PatternBytes(100));
 }
 
+// An application that starts inside the SoftDevice would be programmed over
+// it after the chip erase, leaving neither image; the command refuses it
+// before anything reaches the controller. Right behind the SoftDevice is fine.
+TEST_F(SwdReflash, ApplicationInsideTheSoftDeviceIsRefusedBeforeTheChipErase) {
+    PlugController();
+    TempFile sd(PatternBytes(300, 3));
+    TempFile app(PatternBytes(100, 4));
+
+    const RunResult result = RunTool({"-s", sd.Path(), "256", app.Path()}, Edition::Compact);
+
+    EXPECT_EQ(result.status, -1);
+    EXPECT_EQ(result.OutLines(),
+              (Lines_{"Updating radio firmware", "Attempting to update via USB...",
+                      "ERROR: Application at 256 overlaps the SoftDevice, which ends at 300"}));
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(bench->controller.wire.empty());
+    EXPECT_EQ(Flash(0, 1024), OldFlash(0, 1024));
+
+    world.Reset();
+    PlugController();
+    EXPECT_EQ(RunTool({"-s", sd.Path(), "300", app.Path()}, Edition::Compact).status, 0);
+    EXPECT_EQ(Flash(0, 300), PatternBytes(300, 3));
+    EXPECT_EQ(Flash(300, 100), PatternBytes(100, 4));
+}
+
 }  // namespace
