@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
+// The register's value: the image checksum, 16 bytes.
+constexpr std::uint32_t kImageChecksumLength = 16;
+
 class Lfsr128 {
 public:
     void Reset() { lo = 0; hi = 0; }
