@@ -7,12 +7,9 @@
 
 void HintAtInaccessibleDevice() {
     for (const UsbId& id : DevicesThatDidNotOpen()) {
-        if (const auto node = platform::FindInaccessibleHidNode(id.vendorId, id.productId)) {
-            std::cerr << "Hint: " << *node
-                      << " is present but cannot be opened (permission denied); install "
-                         "60-quorl-firmware.rules into /etc/udev/rules.d, run "
-                         "\"udevadm control --reload\" and replug the device."
-                      << std::endl;
+        if (const auto device = platform::FindInaccessibleHidDevice(id.vendorId, id.productId)) {
+            std::cerr << "Hint: " << device->name << " is present but cannot be opened ("
+                      << device->reason << "); " << device->remedy << "." << std::endl;
             return;
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 // After a failed command: when a device the command looked for is present but
-// its node refuses the user, says so in one line on standard error, naming the
-// node and the udev rules that give access. Prints nothing otherwise.
+// refuses to open, says so in one line on standard error, naming the device,
+// why it refused and what to do (on Linux, the udev rules that give access).
+// Prints nothing otherwise.
 void HintAtInaccessibleDevice();

@@ -1,4 +1,8 @@
+#include <string>
+#include <vector>
+
 #include "app/Dispatcher.h"
+#include "platform/ProgramArguments.h"
 
 #if defined(QUORL_EDITION_COMPACT)
 constexpr Edition kEdition = Edition::Compact;
@@ -6,4 +10,11 @@ constexpr Edition kEdition = Edition::Compact;
 constexpr Edition kEdition = Edition::Standard;
 #endif
 
-int main(int argc, char** argv) { return RunApp(argc, argv, kEdition); }
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments = platform::ProgramArguments(argc, argv);
+    std::vector<const char*> words;
+    for (const std::string& argument : arguments) {
+        words.push_back(argument.c_str());
+    }
+    return RunApp(static_cast<int>(words.size()), words.data(), kEdition);
+}

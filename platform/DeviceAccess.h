@@ -1,5 +1,6 @@
 // Telling "no such device" from "a device we may not open": on Linux the
-// hidraw nodes belong to root until udev rules give the user access.
+// hidraw nodes belong to root until udev rules give the user access; on
+// Windows a device that another program holds may refuse a second open.
 #pragma once
 
 #include <cstdint>
@@ -8,8 +9,15 @@
 
 namespace platform {
 
-// The device node of a present HID device with these IDs that the user may
-// not open (permission denied), or nothing.
-std::optional<std::string> FindInaccessibleHidNode(std::uint16_t vendorId, std::uint16_t productId);
+// A present HID device that would not open, and what the user can do.
+struct InaccessibleDevice {
+    std::string name;    // such as /dev/hidraw3
+    std::string reason;  // such as "permission denied"
+    std::string remedy;  // one clause, no full stop
+};
+
+// A present HID device with these IDs that refuses to open, or nothing.
+std::optional<InaccessibleDevice> FindInaccessibleHidDevice(std::uint16_t vendorId,
+                                                            std::uint16_t productId);
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <libudev.h>
 
 #include "platform/DeviceAccess.h"
+#include "platform/HidrawAccess.h"
 #include "platform/UdevHandles.h"
 
 namespace platform {
@@ -26,7 +27,8 @@ bool HasIds(udev_device* hidraw, std::uint16_t vendorId, std::uint16_t productId
 
 }  // namespace
 
-std::optional<std::string> FindInaccessibleHidNode(std::uint16_t vendorId, std::uint16_t productId) {
+std::optional<InaccessibleDevice> FindInaccessibleHidDevice(std::uint16_t vendorId,
+                                                            std::uint16_t productId) {
     UdevContext context(udev_new());
     if (!context) {
         return std::nullopt;
@@ -42,7 +44,7 @@ std::optional<std::string> FindInaccessibleHidNode(std::uint16_t vendorId, std::
         const char* node = hidraw ? udev_device_get_devnode(hidraw.get()) : nullptr;
         if (node != nullptr && HasIds(hidraw.get(), vendorId, productId) &&
             access(node, R_OK | W_OK) != 0 && errno == EACCES) {
-            return std::string(node);
+            return DeniedHidrawNode(node);
         }
     }
     return std::nullopt;

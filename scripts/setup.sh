@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the benchmarks need, from Debian's
-# packages. Idempotent: does nothing when everything is already there.
+# packages, and any further packages named as arguments (the Windows build's).
+# Idempotent: does nothing when everything is already there.
+#
+#   scripts/setup.sh [package...]
 set -euo pipefail
 
 packages=(
@@ -9,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   time
+  "$@"
 )
 
 missing=()

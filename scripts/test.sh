@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the suite, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer (any report fails it), and a short run of each
-# fuzz target.
+# UndefinedBehaviorSanitizer (any report fails it), a short run of each fuzz
+# target, and the Windows programs, cross-built and run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
@@ -15,3 +15,6 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "== a short run of each fuzz target (clang, libFuzzer) =="
 scripts/fuzz.sh 10
+
+echo "== the Windows programs (MinGW-w64 cross build, under Wine) =="
+scripts/test-windows.sh

@@ -1,0 +1,17 @@
+// A hidraw node that refuses the user, as the Linux platform and the
+// simulator (which stands for Linux's hidraw) name it.
+#pragma once
+
+#include <string>
+
+#include "platform/DeviceAccess.h"
+
+namespace platform {
+
+inline InaccessibleDevice DeniedHidrawNode(const std::string& node) {
+    return {node, "permission denied",
+            "install 60-quorl-firmware.rules into /etc/udev/rules.d, run \"udevadm control "
+            "--reload\" and replug the device"};
+}
+
+}  // namespace platform

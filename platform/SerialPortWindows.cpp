@@ -1,0 +1,81 @@
+#include "platform/Platform.h"
+
+#include <memory>
+
+#include <windows.h>
+
+#include "platform/WideText.h"
+
+namespace platform {
+
+namespace {
+
+// Long enough for a USB serial port that is busy for a moment, short
+// against the command's own one-second wait for the restart.
+constexpr DWORD kSerialWriteTimeoutMs = 1000;
+
+struct HandleClose {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using OwnedHandle = std::unique_ptr<void, HandleClose>;
+
+// COM1 to COM9 also open by their bare names, COM10 and above only in the
+// device namespace; that form serves every port.
+std::wstring PortPath(const std::string& portName) {
+    const std::wstring name = WideFromUtf8(portName);
+    return name.rfind(L"\\\\.\\", 0) == 0 ? name : L"\\\\.\\" + name;
+}
+
+}  // namespace
+
+bool WriteSerialByte(const std::string& portName, std::uint8_t byte) {
+    const HANDLE opened = CreateFileW(PortPath(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const OwnedHandle port(opened);
+    // Only a serial port receives the byte: anything else of that name is
+    // left untouched.
+    DCB state{};
+    state.DCBlength = sizeof state;
+    if (!GetCommState(opened, &state)) {
+        return false;
+    }
+    // Binary, no flow control holding the byte back, the modem lines raised as
+    // an open raises them elsewhere; a port that refuses the settings still
+    // gets the byte.
+    state.fBinary = TRUE;
+    state.fOutxCtsFlow = FALSE;
+    state.fOutxDsrFlow = FALSE;
+    state.fOutX = FALSE;
+    state.fDtrControl = DTR_CONTROL_ENABLE;
+    state.fRtsControl = RTS_CONTROL_ENABLE;
+    SetCommState(opened, &state);
+    COMMTIMEOUTS timeouts{};
+    timeouts.WriteTotalTimeoutConstant = kSerialWriteTimeoutMs;
+    SetCommTimeouts(opened, &timeouts);
+
+    OVERLAPPED write{};
+    write.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (write.hEvent == nullptr) {
+        return false;
+    }
+    const OwnedHandle writeDone(write.hEvent);
+    DWORD dwBytesWritten = 0;
+    if (WriteFile(opened, &byte, 1, &dwBytesWritten, &write)) {
+        return dwBytesWritten == 1;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) {
+        return false;
+    }
+    // A port that never drains must not hang the command, whatever its
+    // driver makes of the time-outs above: the byte is given up.
+    if (WaitForSingleObject(write.hEvent, kSerialWriteTimeoutMs) != WAIT_OBJECT_0) {
+        CancelIoEx(opened, &write);
+    }
+    // The write has ended, done or cancelled, before its byte and event go.
+    return GetOverlappedResult(opened, &write, &dwBytesWritten, TRUE) && dwBytesWritten == 1;
+}
+
+}  // namespace platform

@@ -1,0 +1,13 @@
+// Text between the tool, which keeps UTF-8 throughout, and the Windows API,
+// whose wide functions take UTF-16: paths, arguments and device names in any
+// script pass unchanged, whatever the system's code page.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+std::wstring WideFromUtf8(const std::string& text);
+std::string Utf8FromWide(const std::wstring& text);
+
+}  // namespace platform

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Cross-builds both editions as 64-bit Windows console programs with
+# MinGW-w64 into build-windows/ (standard/ and compact/
+# QuorlFirmwareUpdateApp.exe) and packs them into
+# build-windows/QuorlFirmwareUpdateApp-VERSION-win64.zip. Installs what it
+# needs from Debian's packages, and hidapi's sources from the npm registry.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/windows-env.sh
+
+quorl_windows_setup
+hidapi=$(quorl_windows_hidapi build-windows/_deps)
+cmake -S . -B build-windows -G Ninja --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE="$QUORL_MINGW_TOOLCHAIN" \
+  -Dhidapi_DIR="$hidapi/lib/cmake/hidapi" -DQUORL_HIDAPI_LICENSE_DIR="$hidapi/share/doc/hidapi"
+cmake --build build-windows --parallel 2
+(cd build-windows && cpack >/dev/null)
+ls build-windows/QuorlFirmwareUpdateApp-*-win64.zip

@@ -1,0 +1,78 @@
+# Helpers of the Windows build and its checks under Wine; sourced by
+# build-windows.sh and test-windows.sh, from the repository's root.
+
+# hidapi for Windows: Debian has no MinGW build of it, so its sources come as
+# the npm package node-hid 3.4.0 carries them (hidapi 0.15.0, under
+# package/hidapi), checked against the registry's digest of that tarball.
+QUORL_NODE_HID_VERSION=3.4.0
+QUORL_NODE_HID_SHA1=dca0b7eb00eb9ee8bc652ef0437e30ed1889fba4
+QUORL_HIDAPI_VERSION=0.15.0
+QUORL_MINGW_TOOLCHAIN=cmake/mingw-w64-x86_64.cmake
+
+# Installs the cross compiler, Wine and npm from Debian's packages (with the
+# base build's packages, through setup.sh). An npm already on the PATH serves.
+quorl_windows_setup() {
+  local packages=(g++-mingw-w64-x86-64-posix wine wine64 ca-certificates)
+  command -v npm >/dev/null 2>&1 || packages+=(npm)
+  scripts/setup.sh "${packages[@]}"
+}
+
+# quorl_windows_hidapi DEPS: hidapi built for Windows as a static library with
+# its own CMake, installed into DEPS/hidapi-VERSION (its CMake package under
+# lib/cmake/hidapi, its licence files under share/doc/hidapi). Prints that
+# directory. Nothing is fetched or built when it is there already.
+quorl_windows_hidapi() {
+  local deps prefix tarball sources
+  deps=$(mkdir -p "$1" && cd "$1" && pwd)
+  prefix="$deps/hidapi-$QUORL_HIDAPI_VERSION"
+  if [ -f "$prefix/lib/cmake/hidapi/hidapi-config.cmake" ]; then
+    echo "$prefix"
+    return
+  fi
+  tarball="$deps/node-hid-$QUORL_NODE_HID_VERSION.tgz"
+  if [ ! -f "$tarball" ] || ! echo "$QUORL_NODE_HID_SHA1  $tarball" | sha1sum --check --status; then
+    rm -f "$tarball"
+    (cd "$deps" && npm pack "node-hid@$QUORL_NODE_HID_VERSION" --ignore-scripts --silent >&2)
+  fi
+  if ! echo "$QUORL_NODE_HID_SHA1  $tarball" | sha1sum --check --status; then
+    echo "node-hid-$QUORL_NODE_HID_VERSION.tgz does not have the expected SHA-1 $QUORL_NODE_HID_SHA1" >&2
+    return 1
+  fi
+  sources="$deps/node-hid-$QUORL_NODE_HID_VERSION"
+  rm -rf "$sources" "$deps/hidapi-build"
+  mkdir -p "$sources"
+  tar -xzf "$tarball" -C "$sources" package/hidapi
+  if [ "$(cat "$sources/package/hidapi/VERSION")" != "$QUORL_HIDAPI_VERSION" ]; then
+    echo "node-hid-$QUORL_NODE_HID_VERSION carries no hidapi $QUORL_HIDAPI_VERSION" >&2
+    return 1
+  fi
+  cmake -S "$sources/package/hidapi" -B "$deps/hidapi-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/$QUORL_MINGW_TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
+    -DBUILD_SHARED_LIBS=OFF -DHIDAPI_WITH_TESTS=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >&2
+  cmake --build "$deps/hidapi-build" --parallel 2 >&2
+  cmake --install "$deps/hidapi-build" >&2
+  mkdir -p "$prefix/share/doc/hidapi"
+  cp "$sources"/package/hidapi/LICENSE*.txt "$prefix/share/doc/hidapi/"
+  echo "$prefix"
+}
+
+# quorl_wine_start PREFIX: a private Wine prefix for this run, quiet, without
+# the Mono and Gecko prompts, started once (the first start takes tens of
+# seconds) and kept running until quorl_wine_stop.
+quorl_wine_start() {
+  mkdir -p "$1"
+  WINEPREFIX=$(cd "$1" && pwd)
+  export WINEPREFIX
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  # Arguments and file names in UTF-8 become the programs' wide text.
+  export LC_ALL=C.UTF-8
+  # A server of this prefix that is running already (an earlier run's)
+  # serves as well.
+  wineserver --persistent 2>/dev/null || true
+  wineboot --init >/dev/null 2>&1 || true
+}
+
+quorl_wine_stop() {
+  wineserver --kill || true
+}
