@@ -11,7 +11,7 @@ packages=(
   libhidapi-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
-  time
+  time file
   "$@"
 )
 
