@@ -5,7 +5,9 @@
 
 namespace platform {
 
-// Whether standard error is a terminal (the only place progress is drawn).
+// Whether standard error is a terminal that can draw the progress bar (the
+// only place progress is drawn): on Windows, a console that takes escape
+// sequences.
 bool StderrIsTerminal();
 
 // Columns of the terminal on standard error; 80 when unknown.

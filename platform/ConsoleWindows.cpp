@@ -15,7 +15,8 @@ namespace {
 class StderrConsole {
 public:
     StderrConsole() : handle(GetStdHandle(STD_ERROR_HANDLE)) {
-        if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &originalMode)) {
+        if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+            !GetConsoleMode(handle, &originalMode)) {
             return;
         }
         if ((originalMode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) {

@@ -14,7 +14,8 @@ namespace platform {
 namespace {
 
 // The interface class of every HID device (what HidD_GetHidGuid returns).
-const GUID kHidInterfaceClass = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+const GUID kHidInterfaceClass = {0x4d1e55b2, 0xf16f, 0x11cf,
+                                 {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
 // The paths of the present HID interfaces, such as
 // \\?\hid#vid_28de&pid_1042#...#{4d1e55b2-...}.
@@ -28,7 +29,8 @@ std::vector<std::wstring> HidInterfacePaths() {
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA hidInterface{};
         hidInterface.cbSize = sizeof hidInterface;
-        if (!SetupDiEnumDeviceInterfaces(list.get(), nullptr, &kHidInterfaceClass, index, &hidInterface)) {
+        if (!SetupDiEnumDeviceInterfaces(list.get(), nullptr, &kHidInterfaceClass, index,
+                                         &hidInterface)) {
             break;
         }
         DWORD bytes = 0;
@@ -39,7 +41,8 @@ std::vector<std::wstring> HidInterfacePaths() {
         std::vector<DWORD> storage(bytes / sizeof(DWORD) + 1);
         auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        if (SetupDiGetDeviceInterfaceDetailW(list.get(), &hidInterface, detail, bytes, nullptr, nullptr)) {
+        if (SetupDiGetDeviceInterfaceDetailW(list.get(), &hidInterface, detail, bytes, nullptr,
+                                             nullptr)) {
             paths.emplace_back(detail->DevicePath);
         }
     }
@@ -48,8 +51,8 @@ std::vector<std::wstring> HidInterfacePaths() {
 
 bool HasIds(std::wstring path, std::uint16_t vendorId, std::uint16_t productId) {
     wchar_t ids[24];
-    std::swprintf(ids, sizeof ids / sizeof ids[0], L"vid_%04x&pid_%04x", static_cast<unsigned>(vendorId),
-                  static_cast<unsigned>(productId));
+    std::swprintf(ids, sizeof ids / sizeof ids[0], L"vid_%04x&pid_%04x",
+                  static_cast<unsigned>(vendorId), static_cast<unsigned>(productId));
     for (wchar_t& character : path) {
         character = static_cast<wchar_t>(std::towlower(character));
     }
@@ -64,9 +67,9 @@ std::optional<InaccessibleDevice> FindInaccessibleHidDevice(std::uint16_t vendor
         if (!HasIds(path, vendorId, productId)) {
             continue;
         }
-        const HANDLE device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_OVERLAPPED, nullptr);
+        const HANDLE device =
+            CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (device != INVALID_HANDLE_VALUE) {
             CloseHandle(device);
             continue;
@@ -76,8 +79,8 @@ std::optional<InaccessibleDevice> FindInaccessibleHidDevice(std::uint16_t vendor
             continue;
         }
         char name[40];
-        std::snprintf(name, sizeof name, "USB device VID_%04X&PID_%04X", static_cast<unsigned>(vendorId),
-                      static_cast<unsigned>(productId));
+        std::snprintf(name, sizeof name, "USB device VID_%04X&PID_%04X",
+                      static_cast<unsigned>(vendorId), static_cast<unsigned>(productId));
         return InaccessibleDevice{
             name, error == ERROR_SHARING_VIOLATION ? "in use by another program" : "access denied",
             "close any other program that uses it, replug it and run the command again"};

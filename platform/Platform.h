@@ -1,6 +1,6 @@
 // Operating-system services that the commands need besides hidapi.
-// The product links the Linux implementation; the simulator implements the
-// same functions over virtual time and simulated devices.
+// The product links the Linux or the Windows implementation; the simulator
+// implements the same functions over virtual time and simulated devices.
 #pragma once
 
 #include <cstdint>
@@ -18,10 +18,12 @@ struct UsbDevice {
     // Most specific first, in the Windows form (UsbListingText.h):
     // "USB\VID_2548&PID_1001&REV_0100", then "USB\VID_2548&PID_1001".
     std::vector<std::string> hardwareIds;
-    // What a user sees, such as "Tivane (/dev/ttyACM0)".
+    // What a user sees, such as "Tivane (/dev/ttyACM0)" or, on Windows,
+    // "USB Serial Device (COM5)".
     std::string displayName;
     // The serial port that belongs to the device (a device node such as
-    // /dev/ttyACM0), or empty when it has none.
+    // /dev/ttyACM0), or empty when it has none or, as on Windows, when the
+    // port is named in the display name only.
     std::string serialPort;
 };
 

@@ -22,9 +22,9 @@ std::wstring TextProperty(HDEVINFO list, SP_DEVINFO_DATA& DeviceInfoData, DWORD 
         return {};
     }
     std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1, L'\0');
-    if (!SetupDiGetDeviceRegistryPropertyW(list, &DeviceInfoData, property, nullptr,
-                                           reinterpret_cast<BYTE*>(buffer.data()),
-                                           static_cast<DWORD>(buffer.size() * sizeof(wchar_t)), nullptr)) {
+    if (!SetupDiGetDeviceRegistryPropertyW(
+            list, &DeviceInfoData, property, nullptr, reinterpret_cast<BYTE*>(buffer.data()),
+            static_cast<DWORD>(buffer.size() * sizeof(wchar_t)), nullptr)) {
         return {};
     }
     return std::wstring(buffer.data(), buffer.size());

@@ -10,8 +10,10 @@ source scripts/windows-env.sh
 
 quorl_windows_setup
 hidapi=$(quorl_windows_hidapi build-windows/_deps)
-cmake -S . -B build-windows -G Ninja --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE="$QUORL_MINGW_TOOLCHAIN" \
-  -Dhidapi_DIR="$hidapi/lib/cmake/hidapi" -DQUORL_HIDAPI_LICENSE_DIR="$hidapi/share/doc/hidapi"
+cmake -S . -B build-windows -G Ninja --no-warn-unused-cli \
+  -DCMAKE_TOOLCHAIN_FILE="$QUORL_MINGW_TOOLCHAIN" \
+  -Dhidapi_DIR="$hidapi/lib/cmake/hidapi" \
+  -DQUORL_HIDAPI_LICENSE_DIR="$hidapi/share/doc/hidapi"
 cmake --build build-windows --parallel 2
 (cd build-windows && cpack >/dev/null)
 ls build-windows/QuorlFirmwareUpdateApp-*-win64.zip

@@ -64,8 +64,8 @@ same_as_linux() {
   local edition=$1 name=$2
   shift 2
   run "build/$edition/QuorlFirmwareUpdateApp" "$@"
-  answers "$edition" "$name" "$status" "${out//usage: QuorlFirmwareUpdateApp /usage: QuorlFirmwareUpdateApp.exe }" \
-    "$err" "$@"
+  local want_out=${out//usage: QuorlFirmwareUpdateApp /usage: QuorlFirmwareUpdateApp.exe }
+  answers "$edition" "$name" "$status" "$want_out" "$err" "$@"
 }
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-windows/CMakeCache.txt)
