@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 source scripts/windows-env.sh
 
 quorl_windows_setup
-hidapi=$(quorl_windows_hidapi build-windows/_deps)
+quorl_windows_hidapi build-windows/_deps
+hidapi=$QUORL_HIDAPI_PREFIX
 cmake -S . -B build-windows -G Ninja --no-warn-unused-cli \
   -DCMAKE_TOOLCHAIN_FILE="$QUORL_MINGW_TOOLCHAIN" \
   -Dhidapi_DIR="$hidapi/lib/cmake/hidapi" \

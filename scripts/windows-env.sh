@@ -19,20 +19,20 @@ quorl_windows_setup() {
 
 # quorl_windows_hidapi DEPS: hidapi built for Windows as a static library with
 # its own CMake, installed into DEPS/hidapi-VERSION (its CMake package under
-# lib/cmake/hidapi, its licence files under share/doc/hidapi). Prints that
-# directory. Nothing is fetched or built when it is there already.
+# lib/cmake/hidapi, its licence files under share/doc/hidapi), which it puts
+# in QUORL_HIDAPI_PREFIX. Nothing is fetched or built when it is there already.
 quorl_windows_hidapi() {
   local deps prefix tarball sources
   deps=$(mkdir -p "$1" && cd "$1" && pwd)
   prefix="$deps/hidapi-$QUORL_HIDAPI_VERSION"
+  QUORL_HIDAPI_PREFIX=$prefix
   if [ -f "$prefix/lib/cmake/hidapi/hidapi-config.cmake" ]; then
-    echo "$prefix"
     return
   fi
   tarball="$deps/node-hid-$QUORL_NODE_HID_VERSION.tgz"
   if [ ! -f "$tarball" ] || ! echo "$QUORL_NODE_HID_SHA1  $tarball" | sha1sum --check --status; then
     rm -f "$tarball"
-    (cd "$deps" && npm pack "node-hid@$QUORL_NODE_HID_VERSION" --ignore-scripts --silent >&2)
+    (cd "$deps" && npm pack "node-hid@$QUORL_NODE_HID_VERSION" --ignore-scripts --silent)
   fi
   if ! echo "$QUORL_NODE_HID_SHA1  $tarball" | sha1sum --check --status; then
     echo "node-hid-$QUORL_NODE_HID_VERSION.tgz does not have the expected SHA-1 $QUORL_NODE_HID_SHA1" >&2
@@ -48,12 +48,11 @@ quorl_windows_hidapi() {
   fi
   cmake -S "$sources/package/hidapi" -B "$deps/hidapi-build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/$QUORL_MINGW_TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
-    -DBUILD_SHARED_LIBS=OFF -DHIDAPI_WITH_TESTS=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >&2
-  cmake --build "$deps/hidapi-build" --parallel 2 >&2
-  cmake --install "$deps/hidapi-build" >&2
+    -DBUILD_SHARED_LIBS=OFF -DHIDAPI_WITH_TESTS=OFF -DCMAKE_INSTALL_PREFIX="$prefix"
+  cmake --build "$deps/hidapi-build" --parallel 2
+  cmake --install "$deps/hidapi-build"
   mkdir -p "$prefix/share/doc/hidapi"
   cp "$sources"/package/hidapi/LICENSE*.txt "$prefix/share/doc/hidapi/"
-  echo "$prefix"
 }
 
 # quorl_wine_start PREFIX: a private Wine prefix for this run, quiet, without
