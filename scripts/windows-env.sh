@@ -32,7 +32,7 @@ quorl_windows_hidapi() {
   tarball="$deps/node-hid-$QUORL_NODE_HID_VERSION.tgz"
   if [ ! -f "$tarball" ] || ! echo "$QUORL_NODE_HID_SHA1  $tarball" | sha1sum --check --status; then
     rm -f "$tarball"
-    (cd "$deps" && npm pack "node-hid@$QUORL_NODE_HID_VERSION" --ignore-scripts --silent)
+    (cd "$deps" && npm pack "node-hid@$QUORL_NODE_HID_VERSION" --ignore-scripts --loglevel=error)
   fi
   if ! echo "$QUORL_NODE_HID_SHA1  $tarball" | sha1sum --check --status; then
     echo "node-hid-$QUORL_NODE_HID_VERSION.tgz does not have the expected SHA-1 $QUORL_NODE_HID_SHA1" >&2
