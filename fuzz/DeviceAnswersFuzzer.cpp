@@ -248,12 +248,12 @@ Bench PlugDevices(const Setup& setup) {
     bench.controller->appearAtMs = setup.enumeration * 250u;
     bench.controller->busyPolls = setup.busy;
     bench.controller->ignoreReboot = setup.Flag(0x08);
-    auto* radio = bench.controller->Extension<sim::RadioModel>();
-    radio->takenByApplication = !setup.Flag(0x20);
-    radio->takenByBootloader = !setup.Flag(0x40);
+    sim::RadioModel& radio = *bench.controller->radio;
+    radio.takenByApplication = !setup.Flag(0x20);
+    radio.takenByBootloader = !setup.Flag(0x40);
     if (setup.command == Command::SwdStandard || setup.command == Command::SwdCompactApplication ||
         setup.command == Command::SwdCompactSoftDevice) {
-        PrepareRadioFlash(bench.controller->Extension<sim::SwdProbeModel>()->flash, setup);
+        PrepareRadioFlash(bench.controller->swdProbe->flash, setup);
     }
 
     if (setup.Flag(0x10)) {
@@ -341,8 +341,8 @@ bool RadioHolds(sim::ControllerModel* host, const Bytes& image) {
     if (host == nullptr) {
         return false;
     }
-    const auto* radio = host->Extension<sim::RadioModel>();
-    return radio->updatesInstalled > 0 && radio->firmware == image;
+    const sim::RadioModel& radio = *host->radio;
+    return radio.updatesInstalled > 0 && radio.firmware == image;
 }
 
 bool FlashHolds(const sim::RadioFlashModel& flash, std::uint32_t address, const Bytes& image) {
@@ -388,7 +388,7 @@ void CheckOutcome(const Setup& setup, const Bench& bench, int status) {
             Violation(std::string("reported success, but ") + what);
         }
     };
-    const sim::RadioFlashModel& flash = bench.controller->Extension<sim::SwdProbeModel>()->flash;
+    const sim::RadioFlashModel& flash = bench.controller->swdProbe->flash;
     const Bytes& application = setup.Sized(images.application).bytes;
     switch (setup.command) {
         case Command::ControllerUpdate:

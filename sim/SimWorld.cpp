@@ -1,5 +1,6 @@
 #include "sim/SimWorld.h"
 
+#include <algorithm>
 
 namespace sim {
 

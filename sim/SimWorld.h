@@ -171,14 +171,4 @@ private:
     std::vector<OpenAttempt> openAttempts;
 };
 
-// Models that the simulated-device build can plug in by name (Scenario.h):
-// how to plug one in, and how to apply one of its own "key=value" settings
-// (false for a key it does not know).
-using ModelFactory = std::function<SimDevice&(World&)>;
-using ModelSetting = std::function<bool(SimDevice&, const std::string& key, const std::string& value)>;
-struct ModelRegistration {
-    ModelRegistration(const std::string& name, const std::string& help, ModelFactory factory,
-                      ModelSetting setting);
-};
-
 }  // namespace sim

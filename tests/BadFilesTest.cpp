@@ -76,7 +76,7 @@ protected:
         const auto unableToOpen = [](const std::string& bad) { return Text{"Unable to open: " + bad}; };
         const auto plugController = [this](sim::World& w) {
             auto& controller = w.Add<ControllerModel>();
-            controller.Extension<sim::SwdProbeModel>()->flash.Fill(oldFlash);
+            controller.swdProbe->flash.Fill(oldFlash);
         };
         const auto plugBootloader = [](sim::World& w) {
             w.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
@@ -84,7 +84,7 @@ protected:
         const auto noUpdateStarted = [](sim::World& w) {
             auto& controller = Plugged<ControllerModel>(w);
             EXPECT_EQ(controller.updatesStarted, 0);
-            EXPECT_EQ(controller.Extension<sim::RadioModel>()->updatesStarted, 0);
+            EXPECT_EQ(controller.radio->updatesStarted, 0);
         };
         const auto noWrites = [this](std::uint32_t from) {
             return [this, from](sim::World& w) {
@@ -94,7 +94,7 @@ protected:
                     EXPECT_NE(request.code, kSwdEraseSectorCode) << request;
                 }
                 if (from == 0) {
-                    EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.Read(0, oldFlash.size()),
+                    EXPECT_EQ(controller.swdProbe->flash.Read(0, oldFlash.size()),
                               oldFlash);
                 }
             };
@@ -127,8 +127,8 @@ protected:
                  // Both files are checked before the full chip erase: the radio keeps its firmware.
                  auto& controller = Plugged<ControllerModel>(w);
                  EXPECT_EQ(controller.SentReports(kSwdWriteCode).size(), 0u);
-                 EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.chipErases, 0);
-                 EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.Read(0, oldFlash.size()),
+                 EXPECT_EQ(controller.swdProbe->flash.chipErases, 0);
+                 EXPECT_EQ(controller.swdProbe->flash.Read(0, oldFlash.size()),
                            oldFlash);
              },
              unableToOpen, "ERROR: SoftDevice programming failed"},
@@ -140,8 +140,8 @@ protected:
              Edition::Compact, -1, unableToOpen, "ERROR: Application programming failed",
              [this](sim::World& w) {
                  auto& controller = Plugged<ControllerModel>(w);
-                 EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.chipErases, 0);
-                 EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.Read(0, oldFlash.size()),
+                 EXPECT_EQ(controller.swdProbe->flash.chipErases, 0);
+                 EXPECT_EQ(controller.swdProbe->flash.Read(0, oldFlash.size()),
                            oldFlash);
              },
              unableToOpen, "ERROR: Application programming failed"},
@@ -384,12 +384,12 @@ TEST_F(BadFiles, EmptyRadioImageIsBegunAndVerifiedWithoutData) {
     EXPECT_EQ(controller.SentReports(0x97).size(), 1u);
     EXPECT_TRUE(controller.SentReports(0x98).empty());
     EXPECT_EQ(controller.SentReports(0x99).size(), 1u);
-    EXPECT_EQ(controller.Extension<sim::RadioModel>()->updatesInstalled, 1);
+    EXPECT_EQ(controller.radio->updatesInstalled, 1);
 }
 
 TEST_F(BadFiles, EmptySwdImageSendsNoRequestAndOneMark) {
     auto& controller = world.Add<ControllerModel>();
-    controller.Extension<sim::SwdProbeModel>()->flash.Fill(oldFlash);
+    controller.swdProbe->flash.Fill(oldFlash);
     TempFile empty({});
     const RunResult run = RunTool({"-s", empty.Path()});
     EXPECT_EQ(run.status, 0);
@@ -399,7 +399,7 @@ TEST_F(BadFiles, EmptySwdImageSendsNoRequestAndOneMark) {
                                     "Radio Update Complete.  Rebooting"}));
     EXPECT_EQ(TakenRequests(controller),
               (std::vector<SwdRequest>{{kSwdStartCode}, {kSwdEndCode}, {kRestartCode}}));
-    EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.Read(0, oldFlash.size()), oldFlash);
+    EXPECT_EQ(controller.swdProbe->flash.Read(0, oldFlash.size()), oldFlash);
 }
 
 TEST_F(BadFiles, EmptyDongleImageWritesOnlyTheGuard) {

@@ -110,7 +110,7 @@ TEST_F(BoundedSimulator, RadioChecksItsImageAsItArrives) {
 
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.OutLines().back(), "Successfully updated firmware.");
-    const auto& radio = *controller.Extension<sim::RadioModel>();
+    const auto& radio = *controller.radio;
     EXPECT_EQ(radio.updatesInstalled, 1);
     EXPECT_EQ(radio.receivedBytes, 2500u);
     EXPECT_TRUE(radio.received.empty());
@@ -127,7 +127,7 @@ TEST_F(BoundedSimulator, RadioRejectsAnImageThatArrivedIncomplete) {
 
     RunTool({file.Path()});
 
-    EXPECT_EQ(controller.Extension<sim::RadioModel>()->updatesInstalled, 0);
+    EXPECT_EQ(controller.radio->updatesInstalled, 0);
 }
 
 TEST_F(BoundedSimulator, EveryTestStartsWithEverythingKept) {

@@ -63,8 +63,8 @@ struct Bench {
     sim::DongleBootloaderModel* dongle = nullptr;
     sim::TivaneModel* tivane = nullptr;
 
-    sim::RadioModel& Radio() const { return *controller->Extension<sim::RadioModel>(); }
-    sim::SwdProbeModel& Probe() const { return *controller->Extension<sim::SwdProbeModel>(); }
+    sim::RadioModel& Radio() const { return *controller->radio; }
+    sim::SwdProbeModel& Probe() const { return *controller->swdProbe; }
     // The device whose generic faults a row sets.
     sim::SimDevice& Device() const {
         if (dongle != nullptr) {

@@ -74,7 +74,7 @@ Transcript Join(std::initializer_list<Transcript> parts) {
     return all;
 }
 
-sim::RadioModel& RadioOf(ControllerModel& host) { return *host.Extension<sim::RadioModel>(); }
+sim::RadioModel& RadioOf(ControllerModel& host) { return *host.radio; }
 
 const Bytes kRebootMagic = Report(0x95, {0x5E, 0x71, 0xD2, 0x3A});
 

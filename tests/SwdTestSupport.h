@@ -17,7 +17,7 @@ struct SwdBench {
 
 inline SwdBench PlugSwdController(sim::World& world) {
     auto& controller = world.Add<sim::ControllerModel>();
-    return {controller, *controller.Extension<sim::SwdProbeModel>()};
+    return {controller, *controller.swdProbe};
 }
 
 // One request as the controller took it: code, address (if any) and the
