@@ -21,6 +21,8 @@
 #include "device/QuorlDongleDevice.h"
 #include "sim/ControllerModel.h"
 #include "sim/DongleBootloaderModel.h"
+#include "testsupport/Console.h"
+#include "testsupport/TempFiles.h"
 
 namespace {
 
@@ -28,11 +30,11 @@ struct TransferPath {
     PlugIn plugIn;
     // Transfers the image the way the command does; true on success.
     std::function<bool(const std::string& imagePath)> run;
-    BenchImage image;
+    TempFile image;
 };
 
 // The wired controller's update through its bootloader: a 1 MiB image file,
-// sent in 50-byte data reports after its 8192-byte start region.
+// sent in 50-byte data reports after its start region.
 const TransferPath& ControllerUpdate() {
     static const TransferPath path{
         [](sim::World& world) {
@@ -42,7 +44,7 @@ const TransferPath& ControllerUpdate() {
             QuorlControllerDevice bootloader(kControllerBootloaderProductId);
             return UpdateViaBootloader(bootloader, image, false) == 0;
         },
-        BenchImage("controller.bin", 1 << 20)};
+        TempFile::OfPattern(1 << 20, 1)};
     return path;
 }
 
@@ -55,7 +57,7 @@ const TransferPath& RadioUpdate() {
             QuorlControllerRadioDevice controller(kControllerAppProductId);
             return UpdateViaBootloader(controller, image, false) == 0;
         },
-        BenchImage("radio_module.bin", 256 << 10)};
+        TempFile::OfPattern(256 << 10, 2, "_module.bin")};
     return path;
 }
 
@@ -70,7 +72,7 @@ const TransferPath& SwdProgramming() {
                    ProgramFileOverSwd(controller, 0, image, false) == 0 &&
                    controller.SendImageChecksum(nullptr) == 0;
         },
-        BenchImage("radio_application.bin", 256 << 10)};
+        TempFile::OfPattern(256 << 10, 3)};
     return path;
 }
 
@@ -83,7 +85,7 @@ const TransferPath& DongleUpgrade() {
             QuorlDongleDevice dongle(kDongleBootloaderProductId);
             return dongle.Open() && dongle.UpgradeFromFile(image);
         },
-        BenchImage("dongle.bin", 128 << 10)};
+        TempFile::OfPattern(128 << 10, 4, "_dongle.bin")};
     return path;
 }
 

@@ -2,7 +2,12 @@
 // after the command's own lines; nothing changes when no such device is there.
 #include <gtest/gtest.h>
 
-#include "tests/TestSupport.h"
+#include "sim/ControllerModel.h"
+#include "sim/DongleAppModel.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/TempFiles.h"
+#include "testsupport/ToolLines.h"
+#include "tests/SimTest.h"
 
 namespace {
 
@@ -19,8 +24,7 @@ TEST_F(AccessHint, RebootNamesTheNodeAfterItsOwnLines) {
     world.Add<ControllerModel>().accessDenied = true;
     const RunResult run = RunTool({"-b"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.OutLines(), (std::vector<std::string>{"Attempting to send to wired controller...",
-                                                        "Unable to reboot into bootloader."}));
+    EXPECT_EQ(run.OutLines(), (Transcript{kSendingToController, kRebootFailed}));
     EXPECT_EQ(run.err, kHint);
 }
 
@@ -29,7 +33,7 @@ TEST_F(AccessHint, ControllerUpdateNamesTheApplicationItCouldNotReboot) {
     TempFile file(PatternBytes(9000));
     const RunResult run = RunTool({file.Path()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.OutLines().back(), "Error opening device.");
+    EXPECT_EQ(run.OutLines().back(), kOpenError);
     EXPECT_EQ(run.err, kHint);
 }
 
