@@ -12,13 +12,21 @@ namespace {
 constexpr int kFeatureReportAttempts = 100;
 constexpr std::uint32_t kFeatureRetryPauseMs = 6;
 
-}  // namespace
-
-namespace {
-
 std::vector<UsbId>& UnopenedDevices() {
     static std::vector<UsbId> devices;
     return devices;
+}
+
+// The transfer buffer of one report operation: report ID, then the payload
+// cut to the report length, zero behind it.
+std::vector<unsigned char> FrameReport(std::uint8_t reportId, const std::uint8_t* payload,
+                                       std::uint32_t length, std::uint32_t reportLength) {
+    std::vector<unsigned char> buffer(reportLength + 1, 0);
+    buffer[0] = reportId;
+    if (payload != nullptr) {
+        std::memcpy(buffer.data() + 1, payload, std::min(length, reportLength));
+    }
+    return buffer;
 }
 
 }  // namespace
@@ -56,22 +64,6 @@ void HidDevice::NoteTransferFailure() {
         Close();
     }
 }
-
-namespace {
-
-// The transfer buffer of one report operation: report ID, then the payload
-// cut to the report length, zero behind it.
-std::vector<unsigned char> FrameReport(std::uint8_t reportId, const std::uint8_t* payload,
-                                       std::uint32_t length, std::uint32_t reportLength) {
-    std::vector<unsigned char> buffer(reportLength + 1, 0);
-    buffer[0] = reportId;
-    if (payload != nullptr) {
-        std::memcpy(buffer.data() + 1, payload, std::min(length, reportLength));
-    }
-    return buffer;
-}
-
-}  // namespace
 
 std::int32_t HidDevice::GetFeatureReport(std::uint8_t reportId, std::uint8_t* destination,
                                          std::uint32_t length) {

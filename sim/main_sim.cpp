@@ -11,15 +11,10 @@
 #include <iostream>
 #include <string>
 
+#include "app/BuiltEdition.h"
 #include "app/Dispatcher.h"
 #include "sim/Scenario.h"
 #include "sim/SimWorld.h"
-
-#if defined(QUORL_EDITION_COMPACT)
-constexpr Edition kEdition = Edition::Compact;
-#else
-constexpr Edition kEdition = Edition::Standard;
-#endif
 
 int main(int argc, char** argv) {
     const char* devices = std::getenv("QUORL_SIM_DEVICES");
@@ -40,7 +35,7 @@ int main(int argc, char** argv) {
                   << std::endl;
         return 2;
     }
-    const int status = RunApp(argc, argv, kEdition);
+    const int status = RunApp(argc, argv, kBuiltEdition);
     if (std::getenv("QUORL_SIM_SUMMARY") != nullptr) {
         sim::World& world = sim::World::Get();
         std::cerr << "[sim] virtual time " << world.NowMs() << " ms, " << world.PauseCount()
