@@ -65,6 +65,8 @@ ControllerModel::ControllerModel(Mode mode, std::uint16_t appProductId,
       appProductId(appProductId),
       bootloaderProductId(bootloaderProductId),
       receivedChecksum(kHeaderSize) {
+    descriptor = {L"QC7F0012", 0x0104, L"Quorl", L"Quorl Wired Controller"};
+    bootloaderDescriptor = {L"QC7F0012", 0x0100, L"Quorl", L"Quorl Controller Bootloader"};
     for (const ExtensionFactory& factory : ExtensionFactories()) {
         extensions.push_back(factory());
     }

@@ -10,7 +10,9 @@ namespace sim {
 
 class DongleAppModel : public ControllerModel {
 public:
-    DongleAppModel() : ControllerModel(Mode::Application, kDongleApp, kDongleApp, "dongle-app") {}
+    DongleAppModel() : ControllerModel(Mode::Application, kDongleApp, kDongleApp, "dongle-app") {
+        descriptor = {L"QD3B0457", 0x0203, L"Quorl", L"Quorl Wireless Dongle"};
+    }
 
 protected:
     bool OnApplicationCommand(std::uint8_t code, const Bytes& payload) override {
