@@ -25,6 +25,12 @@ std::vector<std::string> RunResult::ErrLines() const { return Lines(err); }
 RunResult RunTool(const std::vector<std::string>& args, Edition edition) {
     std::vector<std::string> words = {"QuorlFirmwareUpdateApp"};
     words.insert(words.end(), args.begin(), args.end());
+    return RunCaptured(words, [edition](int argc, const char* const* argv) {
+        return RunApp(argc, argv, edition);
+    });
+}
+
+RunResult RunCaptured(const std::vector<std::string>& words, const ProgramEntry& program) {
     std::vector<const char*> argv;
     for (const std::string& word : words) {
         argv.push_back(word.c_str());
@@ -34,7 +40,7 @@ RunResult RunTool(const std::vector<std::string>& args, Edition edition) {
     std::streambuf* oldOut = std::cout.rdbuf(out.rdbuf());
     std::streambuf* oldErr = std::cerr.rdbuf(err.rdbuf());
     RunResult result;
-    result.status = RunApp(static_cast<int>(argv.size()), argv.data(), edition);
+    result.status = program(static_cast<int>(argv.size()), argv.data());
     std::cout.rdbuf(oldOut);
     std::cerr.rdbuf(oldErr);
     result.out = out.str();

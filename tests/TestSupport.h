@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ struct RunResult {
 
 // Runs the tool as "QuorlFirmwareUpdateApp args..." with captured streams.
 RunResult RunTool(const std::vector<std::string>& args, Edition edition = Edition::Standard);
+
+// Runs a program's entry with words as its command line (program name
+// first), with captured streams.
+using ProgramEntry = std::function<int(int argc, const char* const* argv)>;
+RunResult RunCaptured(const std::vector<std::string>& words, const ProgramEntry& program);
 
 std::vector<std::string> Lines(const std::string& text);
 
