@@ -19,6 +19,7 @@
 #include "device/QuorlControllerRadioDevice.h"
 #include "device/QuorlControllerRadioSWDDevice.h"
 #include "device/QuorlDongleDevice.h"
+#include "image/ImageFile.h"
 #include "sim/ControllerModel.h"
 #include "sim/DongleBootloaderModel.h"
 
@@ -81,7 +82,9 @@ const TransferPath& DongleUpgrade() {
         [](sim::World& world) { world.Add<sim::DongleBootloaderModel>(); },
         [](const std::string& image) {
             QuorlDongleDevice dongle(kDongleBootloaderProductId);
-            return dongle.Open() && dongle.UpgradeFromFile(image);
+            const ImageFile firmware = OpenImageFile(image);
+            return firmware && dongle.Open() &&
+                   dongle.UpgradeFromFile(firmware.get(), ImageBytesFrom(firmware.get(), 0));
         },
         BenchImage("dongle.bin", 128 << 10)};
     return path;

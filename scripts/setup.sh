@@ -8,7 +8,7 @@ packages=(
   libhidapi-dev libudev-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
-  time
+  time file
 )
 
 missing=()

@@ -126,14 +126,15 @@ ChildOutput RunOnTerminal(const std::vector<std::string>& args) {
     return output;
 }
 
-ChildOutput RunOnPipes(const std::vector<std::string>& args) {
+// Standard output goes to the given file instead of a pipe when one is named.
+ChildOutput RunOnPipes(const std::vector<std::string>& args, const char* outputFile = nullptr) {
     int out[2];
     int err[2];
     EXPECT_EQ(pipe(out), 0);
     EXPECT_EQ(pipe(err), 0);
     const pid_t child = fork();
     if (child == 0) {
-        dup2(out[1], STDOUT_FILENO);
+        dup2(outputFile != nullptr ? open(outputFile, O_WRONLY) : out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
         close(out[0]);
         close(err[0]);
@@ -184,6 +185,19 @@ TEST(ConsoleProgressProcess, SwdMarksReadAsBeforeBesideTheBar) {
     EXPECT_EQ(terminal.status, 0);
     EXPECT_NE(terminal.out.find("bytes"), std::string::npos);
     EXPECT_EQ(WithoutBar(Normalised(terminal.out)), piped.out);
+}
+
+// A release script must not take a checksum, header line or manifest that
+// never reached standard output (a full disk) for a success.
+TEST(ConsoleProgressProcess, ReleaseArtefactThatCannotBeWrittenFails) {
+    TempFile image(PatternBytes(9000), "_module.bin");
+    for (const auto& args : {std::vector<std::string>{"-c", image.Path()},
+                             std::vector<std::string>{"-C", image.Path()},
+                             std::vector<std::string>{"-v", image.Path(), "1500000000"}}) {
+        const ChildOutput full = RunOnPipes(args, "/dev/full");
+        EXPECT_EQ(full.status, 1) << args[0];
+        EXPECT_EQ(full.err, "Error: Unable to write standard output\n") << args[0];
+    }
 }
 
 }  // namespace

@@ -141,19 +141,19 @@ TEST_F(ControllerUpdate, BootloaderThatComesLateWithinTheRetriesIsUsed) {
     EXPECT_EQ(controller.firmware, sim::Bytes(image.begin() + 8192, image.end()));
 }
 
-TEST_F(ControllerUpdate, MissingImageFileStillRebootsTheController) {
+// A mistyped path is found before the reboot: the running controller keeps
+// its application instead of waiting in its bootloader.
+TEST_F(ControllerUpdate, MissingImageFileLeavesTheRunningControllerAlone) {
     auto& controller = world.Add<ControllerModel>();
     const RunResult run = RunTool({"/nonexistent/firmware.bin"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.OutLines(), (std::vector<std::string>{
                                   "Updating controller firmware",
-                                  "Sent reboot into bootloader.",
-                                  "Attempting to update via bootloader...",
                                   "Error updating firmware.",
                               }));
     EXPECT_EQ(run.err, "Unable to open: /nonexistent/firmware.bin\n");
-    EXPECT_EQ(controller.rebootsIntoBootloader, 1);
-    EXPECT_EQ(controller.updatesStarted, 0);
+    EXPECT_TRUE(controller.SentReports().empty());
+    EXPECT_EQ(controller.mode, ControllerModel::Mode::Application);
 }
 
 TEST_F(ControllerUpdate, DirectoryIsAFileThatCannotBeOpened) {

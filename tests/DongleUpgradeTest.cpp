@@ -2,9 +2,14 @@
 // whose name marks it as a dongle image, the lines printed, the exit status,
 // the pages in the order they were written and the dongle's memory after.
 #include <cstdint>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -161,18 +166,29 @@ TEST_F(DongleUpgrade, DongleWhoseStatusNeverChanges) {
     EXPECT_EQ(dongle->SentReports(0x02).size(), 0u);
 }
 
-TEST_F(DongleUpgrade, MissingFileOrDirectoryFailsAfterTheVersionLine) {
+TEST_F(DongleUpgrade, MissingFileDirectoryOrPipeFailsAfterTheVersionLineWithItsReason) {
     const std::string directory = ::testing::TempDir() + "quorl_test_dir_dongle";
     std::filesystem::create_directory(directory);
-    for (const std::string& path : {directory, directory + "/missing_dongle.bin"}) {
+    // A pipe has no size before it is read; held open for writing here, so
+    // that the tool's open does not wait for a writer.
+    const std::string pipe = directory + "/pipe_dongle.bin";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const int writer = open(pipe.c_str(), O_RDWR);
+    ASSERT_GE(writer, 0);
+    for (const auto& [path, reason] :
+         {std::pair{directory, "Unable to open: " + directory},
+          std::pair{directory + "/missing_dongle.bin", "Unable to open: " + directory + "/missing_dongle.bin"},
+          std::pair{pipe, "Dongle image " + pipe +
+                              " is not a regular file: its size cannot be measured before it is written."}}) {
         const RunResult run = RunTool({path});
         EXPECT_EQ(run.status, -1) << path;
         EXPECT_EQ(run.OutLines(), Text{"Dongle bootloader version 1.3"}) << path;
-        EXPECT_EQ(run.ErrLines(), Text{"Dongle upgrade failed."}) << path;
+        EXPECT_EQ(run.ErrLines(), (Text{reason, "Dongle upgrade failed."})) << path;
         EXPECT_EQ(ReportsAfterVersion(), 0u) << path;
         dongle->wire.clear();
     }
-    std::filesystem::remove(directory);
+    close(writer);
+    std::filesystem::remove_all(directory);
 }
 
 TEST_F(DongleUpgrade, ImageLongerThanTheAddressablePagesIsRefusedBeforeTheGuard) {
