@@ -1,7 +1,6 @@
 #include "devices/DeviceKind.h"
 
-#include "app/TivanePort.h"
-#include "device/QuorlControllerDevice.h"
+#include "device/UsbIds.h"
 
 namespace {
 

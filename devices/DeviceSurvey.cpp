@@ -5,7 +5,7 @@
 #include <hidapi/hidapi.h>
 
 #include "app/TivanePort.h"
-#include "device/HidDevice.h"
+#include "device/UsbIds.h"
 #include "devices/WideText.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Platform.h"
