@@ -26,8 +26,11 @@ Access AccessFrom(platform::NodeAccess node) {
 
 // Opens and closes at once: opening a HID node sends nothing to the device.
 // When it fails, the node's permissions say whether this user is refused.
-Access HidAccess(const char* path) {
-    if (hid_device* handle = hid_open_path(path)) {
+Access HidAccess(const std::string& path) {
+    if (path.empty()) {
+        return Access::Failed;
+    }
+    if (hid_device* handle = hid_open_path(path.c_str())) {
         hid_close(handle);
         return Access::Ok;
     }
@@ -54,7 +57,7 @@ void AddHidDevices(std::vector<ListedDevice>& listing) {
         device.serialNumber = Utf8FromWide(info->serial_number);
         device.product = Utf8FromWide(info->product_string);
         device.path = path;
-        device.access = HidAccess(info->path);
+        device.access = HidAccess(path);
         listing.push_back(std::move(device));
     }
     hid_free_enumeration(all);
