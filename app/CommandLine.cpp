@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
@@ -16,6 +17,11 @@ bool IsRadioImagePath(const std::string& word) {
 bool IsTivaneImagePath(const std::string& word) { return word.find("ivane") != std::string::npos; }
 
 std::uint32_t ParseAddress(const std::string& text) {
+    // Only a word that begins with a digit is a number: strtoull would also
+    // take leading blanks and a sign, and turn "-98304" into a huge address.
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front()))) {
+        return 0;
+    }
     errno = 0;
     const unsigned long long value = std::strtoull(text.c_str(), nullptr, 0);
     // Out of range saturates, as a 32-bit strtoul does.

@@ -17,6 +17,9 @@ int ResetControllerFromBootloader(std::uint16_t productId);
 int SetControllerUnitSerial(std::uint16_t productId, const char* serial);
 
 // Bootloader updates.
+// Checks, before any device is touched, that the image streams whole: false
+// after "Unable to open: " and "Error updating firmware.".
+bool ImageReadyForBootloaderUpdate(const std::string& path);
 int UpdateViaBootloader(QuorlControllerDevice& device, const std::string& path, bool wait);
 int UpdateControllerFirmware(const std::string& path);
 int UpdateRadioFirmware(const std::string& path);

@@ -5,6 +5,7 @@
 #include "app/Commands.h"
 #include "device/QuorlControllerDevice.h"
 #include "image/FirmwareUpdater.h"
+#include "image/ImageFile.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -13,6 +14,14 @@ constexpr int kOpenAttemptsWhileWaiting = 20;
 constexpr std::uint32_t kOpenRetryPauseMs = 500;
 
 }  // namespace
+
+bool ImageReadyForBootloaderUpdate(const std::string& path) {
+    if (!OpenCheckedImage(path)) {
+        std::cout << "Error updating firmware." << std::endl;
+        return false;
+    }
+    return true;
+}
 
 int UpdateViaBootloader(QuorlControllerDevice& device, const std::string& path, bool wait) {
     int attemptsLeft = wait ? kOpenAttemptsWhileWaiting : 1;
@@ -35,6 +44,10 @@ int UpdateViaBootloader(QuorlControllerDevice& device, const std::string& path, 
 
 int UpdateControllerFirmware(const std::string& path) {
     std::cout << "Updating controller firmware" << std::endl;
+    // A mistyped path must not leave a running controller in its bootloader.
+    if (!ImageReadyForBootloaderUpdate(path)) {
+        return 1;
+    }
     // A controller that already sits in its bootloader, or is absent, does not
     // stop the update: the open retries below wait for the bootloader.
     RebootControllerIntoBootloader(kControllerAppProductId);

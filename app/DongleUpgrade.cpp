@@ -12,19 +12,34 @@ namespace {
 
 constexpr int kOpenRetryPauseMs = 500;
 
-// An image the dongle's page addressing cannot hold is refused with its
-// reason. A file that cannot be opened or measured is left to the upgrade,
-// which fails on it like on a missing file.
-bool ImageTooLargeForDongle(const std::string& path) {
-    const ImageFile image = OpenImageFile(path);
-    const std::int64_t size = image ? DongleImageSize(image.get()) : -1;
-    if (size <= kDongleMaxImageSize) {
-        return false;
+// The image must be known whole before the boot guard goes over page 0: it
+// opens, has a size that the dongle's page numbers can address, and reads to
+// its end. Null after the reason has been written.
+ImageFile OpenDongleImage(const std::string& path, std::uint64_t& size) {
+    ImageFile image = OpenImageFile(path);
+    if (!image) {
+        ReportUnableToOpen(path);
+        return nullptr;
     }
-    std::cerr << "Dongle image is " << std::dec << size << " bytes; the dongle holds at most "
-              << kDongleMaxImageSize << " bytes (" << kDonglePageCount << " pages of "
-              << kDonglePageSize << " bytes)." << std::endl;
-    return true;
+    const std::optional<std::uint64_t> measured = ImageFileSize(image.get());
+    if (!measured) {
+        std::cerr << "Dongle image " << path
+                  << " is not a regular file: its size cannot be measured before it is written."
+                  << std::endl;
+        return nullptr;
+    }
+    if (*measured > kDongleMaxImageSize) {
+        std::cerr << "Dongle image is " << std::dec << *measured
+                  << " bytes; the dongle holds at most " << kDongleMaxImageSize << " bytes ("
+                  << kDonglePageCount << " pages of " << kDonglePageSize << " bytes)." << std::endl;
+        return nullptr;
+    }
+    if (!ReadsToTheEnd(image.get())) {
+        ReportUnableToOpen(path);
+        return nullptr;
+    }
+    size = *measured;
+    return image;
 }
 
 int UpgradeOpenDongle(QuorlDongleDevice& dongle, const std::string& path) {
@@ -36,7 +51,9 @@ int UpgradeOpenDongle(QuorlDongleDevice& dongle, const std::string& path) {
     }
     std::cout << "Dongle bootloader version " << std::dec << unsigned{ucMajor} << "."
               << unsigned{ucMinor} << std::endl;
-    if (ImageTooLargeForDongle(path) || !dongle.UpgradeFromFile(path)) {
+    std::uint64_t size = 0;
+    const ImageFile firmware = OpenDongleImage(path, size);
+    if (!firmware || !dongle.UpgradeFromFile(firmware.get(), size)) {
         std::cerr << "Dongle upgrade failed." << std::endl;
         return -1;
     }

@@ -10,6 +10,7 @@
 
 #include "app/Commands.h"
 #include "app/ImageProfile.h"
+#include "app/ReleaseOutput.h"
 #include "image/ChecksumText.h"
 #include "image/ImageFile.h"
 
@@ -44,7 +45,7 @@ bool ReadBootloaderTimestamp(const std::string& path, std::uint32_t& timestamp) 
         return false;
     }
     std::array<std::uint8_t, 4> bytes{};
-    if (!SeekImageFile(file.get(), kBootloaderTimestampOffset) ||
+    if (!SkipToOffset(file.get(), kBootloaderTimestampOffset) ||
         std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
         std::cerr << "Error: Unable to read bootloader timestamp" << std::endl;
         return false;
@@ -92,5 +93,5 @@ int GenerateManifest(const std::string& firmwarePath, const std::string& timesta
         std::cout << Entry("bootloadertimestamp", Hex(boot_timestamp)) << std::endl;
     }
     std::cout << "\t}" << std::endl;
-    return 0;
+    return StandardOutputWritten() ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 
 #include "app/Commands.h"
 #include "app/ImageProfile.h"
+#include "app/ReleaseOutput.h"
 #include "image/ChecksumText.h"
 
 int ExportRadioCrc(const std::string& path, bool headerLine) {
@@ -12,15 +13,14 @@ int ExportRadioCrc(const std::string& path, bool headerLine) {
     if (ComputeReleaseChecksum(path, checksum.data()) != 0) {
         return 1;
     }
-    if (!headerLine) {
-        std::cout << ChecksumDigits(checksum.data()) << std::endl;
-        return 0;
-    }
-    // The name stays RADIO_CRC whatever kind of image the file holds.
-    std::string line = "#define RADIO_CRC ";
-    for (std::size_t i = 0; i < checksum.size(); ++i) {
-        line += (i == 0 ? "0x" : ", 0x") + ChecksumByteDigits(checksum[i]);
+    std::string line = ChecksumDigits(checksum.data());
+    if (headerLine) {
+        // The name stays RADIO_CRC whatever kind of image the file holds.
+        line = "#define RADIO_CRC ";
+        for (std::size_t i = 0; i < checksum.size(); ++i) {
+            line += (i == 0 ? "0x" : ", 0x") + ChecksumByteDigits(checksum[i]);
+        }
     }
     std::cout << line << std::endl;
-    return 0;
+    return StandardOutputWritten() ? 0 : 1;
 }

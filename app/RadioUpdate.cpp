@@ -6,9 +6,15 @@
 
 #include "app/Commands.h"
 #include "device/QuorlControllerRadioDevice.h"
+#include "image/ImageFile.h"
 
 int UpdateRadioFirmware(const std::string& path) {
     std::cout << "Updating radio firmware" << std::endl;
+    // A mistyped path must not reboot the controller; with no route to try,
+    // the command has no outcome line of its own.
+    if (!OpenCheckedImage(path)) {
+        return 1;
+    }
     RebootControllerIntoBootloader(kControllerAppProductId);
 
     // Each device object lives until the command returns; those constructed

@@ -10,12 +10,17 @@ std::string UsbIdSearchPattern(std::uint16_t vendorId, std::uint16_t productId) 
     return VidPidStr;
 }
 
-std::optional<std::size_t> FirstMatchingDevice(const std::vector<platform::UsbDevice>& devices,
-                                               const std::string& pattern) {
-    for (std::size_t index = 0; index < devices.size(); ++index) {
-        const std::vector<std::string>& ids = devices[index].hardwareIds;
-        if (!ids.empty() && ids.front().find(pattern) != std::string::npos) {
-            return index;
+std::optional<std::string> FirstPortMatching(const std::vector<platform::UsbDevice>& devices,
+                                             const std::string& pattern) {
+    for (const platform::UsbDevice& device : devices) {
+        const std::vector<std::string>& ids = device.hardwareIds;
+        if (ids.empty() || ids.front().find(pattern) == std::string::npos) {
+            continue;
+        }
+        // A match without a port (its port not created yet, say) is passed
+        // over for the next one: the byte never goes to a port guessed for it.
+        if (std::optional<std::string> port = SerialPortOf(device)) {
+            return port;
         }
     }
     return std::nullopt;

@@ -16,12 +16,8 @@ constexpr std::uint32_t kRestartPauseMs = 1000;
 }  // namespace
 
 int FindTivanePort(std::string& comport_name) {
-    const std::vector<platform::UsbDevice> devices = platform::ListUsbDevices();
-    const std::optional<std::size_t> match =
-        FirstMatchingDevice(devices, UsbIdSearchPattern(kTivaneSerialVendorId, kTivaneSerialProductId));
-    // A Tivane without a port cannot be restarted: it counts as not found, so
-    // that the byte never goes to a port guessed for it.
-    const std::optional<std::string> port = match ? SerialPortOf(devices[*match]) : std::nullopt;
+    const std::optional<std::string> port = FirstPortMatching(
+        platform::ListUsbDevices(), UsbIdSearchPattern(kTivaneSerialVendorId, kTivaneSerialProductId));
     if (!port) {
         std::cout << "No match for VID/PID of Tivane" << std::endl;
         return 0;
@@ -32,6 +28,10 @@ int FindTivanePort(std::string& comport_name) {
 
 int UpdateTivaneFirmware(const std::string& path) {
     std::cout << "Updating Tivane firmware" << std::endl;
+    // The restart byte leaves the Tivane in its bootloader: not for a bad path.
+    if (!ImageReadyForBootloaderUpdate(path)) {
+        return 1;
+    }
     std::string comport_name;
     if (FindTivanePort(comport_name) == 1) {
         // A port that cannot be opened or written is not reported: the single

@@ -19,6 +19,7 @@
 #include "device/QuorlControllerRadioDevice.h"
 #include "device/QuorlControllerRadioSWDDevice.h"
 #include "device/QuorlDongleDevice.h"
+#include "image/ImageFile.h"
 #include "sim/ControllerModel.h"
 #include "sim/DongleBootloaderModel.h"
 #include "testsupport/Console.h"
@@ -83,7 +84,9 @@ const TransferPath& DongleUpgrade() {
         [](sim::World& world) { world.Add<sim::DongleBootloaderModel>(); },
         [](const std::string& image) {
             QuorlDongleDevice dongle(kDongleBootloaderProductId);
-            return dongle.Open() && dongle.UpgradeFromFile(image);
+            const ImageFile firmware = OpenImageFile(image);
+            return firmware && dongle.Open() &&
+                   dongle.UpgradeFromFile(firmware.get(), ImageBytesFrom(firmware.get(), 0));
         },
         TempFile::OfPattern(128 << 10, 4, "_dongle.bin")};
     return path;

@@ -8,7 +8,8 @@
 
 #include <hidapi/hidapi.h>
 
-constexpr std::uint16_t kQuorlVendorId = 0x28DE;
+#include "device/UsbIds.h"
+
 constexpr std::uint32_t kQuorlReportLength = 64;
 
 // The devices that an Open could not reach during this run, in order and

@@ -112,7 +112,7 @@ int QuorlControllerDevice::SendFirmwareData(const std::uint8_t* data, int n) {
 }
 
 int QuorlControllerDevice::SendImageChecksum(const std::uint8_t* checksum) {
-    if (!IsOpen() || SendCommand(kCmdImageChecksum, checksum, kImageChecksumLength) != 0) {
+    if (!IsOpen() || SendCommand(kCmdImageChecksum, checksum, kChecksumCommandLength) != 0) {
         return -1;
     }
     platform::SleepMs(kSettlePauseMs);

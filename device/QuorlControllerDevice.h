@@ -8,15 +8,10 @@
 
 #include "device/HidDevice.h"
 
-constexpr std::uint16_t kControllerAppProductId = 0x1102;
-constexpr std::uint16_t kControllerBootloaderProductId = 0x1002;
-constexpr std::uint16_t kDongleAppProductId = 0x1142;
-constexpr std::uint16_t kDongleBootloaderProductId = 0x1042;
-constexpr std::uint16_t kTivaneBootloaderProductId = 0x1071;
-
 constexpr std::uint32_t kUnitSerialLength = 16;
 constexpr std::uint32_t kEmcRecordLength = 16;
-constexpr std::uint32_t kImageChecksumLength = 16;
+// The image checksum command carries the 16 bytes of the image checksum.
+constexpr std::uint32_t kChecksumCommandLength = 16;
 
 class QuorlControllerDevice : public HidDevice {
 public:

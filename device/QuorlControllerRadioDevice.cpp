@@ -60,7 +60,7 @@ int QuorlControllerRadioDevice::SendFirmwareData(const std::uint8_t* data, int n
 }
 
 int QuorlControllerRadioDevice::SendImageChecksum(const std::uint8_t* checksum) {
-    if (!IsOpen() || SendCommand(kCmdRadioImageChecksum, checksum, kImageChecksumLength) != 0) {
+    if (!IsOpen() || SendCommand(kCmdRadioImageChecksum, checksum, kChecksumCommandLength) != 0) {
         verifyRefused = true;
         return -1;
     }

@@ -30,6 +30,11 @@ public:
     int GetChecksumPadSize() override;
     int GetImageHeaderSize() override;
 
+    // What the slots this device reuses do on it, by name.
+    int StartSwd() { return StartFirmwareUpdate(); }
+    int EndSwd() { return SendImageChecksum(nullptr); }
+    int RestartController() { return ResetFromBootloader(); }
+
     // Writes n (at most 56) bytes at a radio address; acknowledged.
     virtual int SwdWriteMemory(std::uint32_t address, const std::uint8_t* data, int n);
     // Reads n (at most 58) bytes at a radio address into destination.

@@ -4,8 +4,8 @@
 #include <array>
 #include <cstring>
 
-#include "image/ImageFile.h"
-#include "image/TransferProgress.h"
+#include "platform/Files.h"
+#include "platform/TransferProgress.h"
 
 namespace {
 
@@ -36,17 +36,6 @@ long ReadImagePage(std::FILE* file, PageBuffer& rgucPage) {
 }
 
 }  // namespace
-
-std::int64_t DongleImageSize(std::FILE* file) {
-    if (fseeko(file, 0, SEEK_END) != 0) {
-        return -1;
-    }
-    const off_t size = ftello(file);
-    if (size < 0 || !SeekImageFile(file, 0)) {
-        return -1;
-    }
-    return size;
-}
 
 QuorlDongleDevice::QuorlDongleDevice(std::uint16_t productId)
     : HidDevice(kQuorlVendorId, productId, kQuorlReportLength) {}
@@ -202,33 +191,17 @@ bool QuorlDongleDevice::WriteBootGuard() {
     return WritePage(0, kBootGuard.data(), kBootGuard.size()) && HasBootGuard();
 }
 
-bool QuorlDongleDevice::UpgradeFromFile(const std::string& path) {
-    ImageFile firmware = OpenImageFile(path);
-    if (!firmware) {
-        return false;
-    }
-    // A page past 255 would be written as its low byte, over the boot guard
-    // and the image's start: refuse such an image before touching the dongle.
-    const std::int64_t size = DongleImageSize(firmware.get());
-    if (size < 0 || size > kDongleMaxImageSize) {
-        return false;
-    }
-    // A file that opens but cannot be read (a bad sector, a special file) is
-    // refused like one that cannot be opened, before the boot guard goes
-    // over page 0.
-    if (!ReadsToTheEnd(firmware.get())) {
-        return false;
-    }
+bool QuorlDongleDevice::UpgradeFromFile(std::FILE* firmware, std::uint64_t size) {
     if (!HasBootGuard() && !WriteBootGuard()) {
         return false;
     }
     PageBuffer rgucPage;
-    if (!SeekImageFile(firmware.get(), kDonglePageSize)) {
+    if (!platform::SeekFile(firmware, kDonglePageSize)) {
         return false;
     }
-    TransferProgress progress(static_cast<std::uint64_t>(size));
+    TransferProgress progress(size);
     for (std::uint32_t page = 1;; ++page) {
-        const long n = ReadImagePage(firmware.get(), rgucPage);
+        const long n = ReadImagePage(firmware, rgucPage);
         if (n < 0) {
             return false;
         }
@@ -242,11 +215,11 @@ bool QuorlDongleDevice::UpgradeFromFile(const std::string& path) {
         }
         progress.Advance(static_cast<std::uint64_t>(n));
     }
-    std::clearerr(firmware.get());
-    if (!SeekImageFile(firmware.get(), 0)) {
+    std::clearerr(firmware);
+    if (!platform::SeekFile(firmware, 0)) {
         return false;
     }
-    const long n = ReadImagePage(firmware.get(), rgucPage);
+    const long n = ReadImagePage(firmware, rgucPage);
     if (n < 0 || (n > 0 && !WritePageVerified(0, rgucPage.data(), static_cast<std::uint32_t>(n)))) {
         return false;
     }

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <string>
 
 #include "device/HidDevice.h"
 
@@ -14,11 +13,7 @@ constexpr std::uint32_t kDonglePageSize = 512;
 constexpr std::uint32_t kDongleChunkSize = 64;
 // Write page carries the page number in one byte: pages 0-255 only.
 constexpr std::uint32_t kDonglePageCount = 256;
-constexpr std::int64_t kDongleMaxImageSize = std::int64_t{kDonglePageSize} * kDonglePageCount;
-
-// The size of an image file in bytes, or -1 when it cannot be measured (a
-// pipe, say). The read position is left at the start.
-std::int64_t DongleImageSize(std::FILE* file);
+constexpr std::uint64_t kDongleMaxImageSize = std::uint64_t{kDonglePageSize} * kDonglePageCount;
 
 class QuorlDongleDevice : public HidDevice {
 public:
@@ -49,10 +44,11 @@ public:
     bool WritePageVerified(std::uint32_t page, const std::uint8_t* data, std::uint32_t length);
     bool HasBootGuard();
     bool WriteBootGuard();
-    // Writes the image with page 0 last, the boot guard holding page 0 until
-    // every other page is in place. Refuses an image longer than the pages
-    // that can be addressed, before anything is written.
-    bool UpgradeFromFile(const std::string& path);
+    // Writes the image, read from the open file, with page 0 last: the boot
+    // guard holds page 0 until every other page is in place. The caller has
+    // checked that the file reads whole and fits the dongle (size bytes);
+    // a file that has grown since is still never written past page 255.
+    bool UpgradeFromFile(std::FILE* firmware, std::uint64_t size);
     // The last command of a link; not acknowledged.
     bool ResetDongle();
 

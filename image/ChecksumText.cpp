@@ -1,6 +1,6 @@
 #include "image/ChecksumText.h"
 
-#include "device/QuorlControllerDevice.h"
+#include "image/Lfsr128.h"
 
 std::string ChecksumByteDigits(std::uint8_t byte) {
     static constexpr char kDigits[] = "0123456789abcdef";

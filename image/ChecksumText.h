@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "image/Lfsr128.h"
+
 // Two lowercase hexadecimal digits, with a leading 0 where needed.
 std::string ChecksumByteDigits(std::uint8_t byte);
 

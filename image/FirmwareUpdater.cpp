@@ -7,12 +7,11 @@
 #include <iostream>
 #include <vector>
 
-#include <fcntl.h>
-
 #include "image/ChecksumText.h"
 #include "image/ImageFile.h"
 #include "image/Lfsr128.h"
-#include "image/TransferProgress.h"
+#include "platform/TransferProgress.h"
+#include "platform/Files.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -43,9 +42,14 @@ int FirmwareUpdater::ComputeImageChecksum(const std::string& path, std::int32_t 
     lfsr.Reset();
     // Wide enough for images past 2 GiB.
     std::int64_t processed = 0;
-    SeekImageFile(file.get(), offset);
-    // The file is read once, front to back: let the kernel read ahead further.
-    posix_fadvise(fileno(file.get()), 0, 0, POSIX_FADV_SEQUENTIAL);
+    // A file that cannot be read from the offset would give the checksum of
+    // other bytes than the device receives.
+    if (!SkipToOffset(file.get(), offset)) {
+        ReportUnableToOpen(path);
+        return -1;
+    }
+    // The file is read once, front to back: let the system read ahead further.
+    platform::AdviseSequentialReading(file.get());
 
     std::vector<std::uint8_t> window(kChecksumReadSize);
     std::size_t pending = 0;  // bytes of a block not yet whole
@@ -96,11 +100,10 @@ int FirmwareUpdater::UpdateFirmware(const std::string& path) {
     std::cout << "Image checksum: " << ChecksumDigits(LSFRResult.data()) << std::endl;
 
     ImageFile file = OpenImageFile(path);
-    if (!file) {
+    if (!file || !SkipToOffset(file.get(), device->GetImageStartOffset())) {
         ReportUnableToOpen(path);
         return -1;
     }
-    SeekImageFile(file.get(), device->GetImageStartOffset());
 
     std::cout << "Starting firmware update..." << std::endl;
     device->StartFirmwareUpdate();

@@ -1,41 +1,64 @@
 #include "image/ImageFile.h"
 
+#include <algorithm>
 #include <iostream>
 #include <vector>
-#include <sys/stat.h>
+
+#include "platform/Files.h"
+
+namespace {
+
+constexpr std::size_t kReadThroughBufferSize = 64 * 1024;
+
+}  // namespace
 
 ImageFile OpenImageFile(const std::string& path) {
-    ImageFile file(std::fopen(path.c_str(), "rb"));
-    if (file) {
-        struct stat info {};
-        if (fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode)) {
-            file.reset();
-        }
-    }
-    return file;
+    return ImageFile(platform::OpenFileForReading(path));
 }
 
-bool SeekImageFile(std::FILE* file, std::int64_t offset) {
-    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+bool SkipToOffset(std::FILE* file, std::int64_t offset) {
+    if (platform::SeekFile(file, offset)) {
+        return true;
+    }
+    std::vector<char> buffer(kReadThroughBufferSize);
+    for (std::int64_t left = offset; left > 0;) {
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size())));
+        const std::size_t got = std::fread(buffer.data(), 1, want, file);
+        left -= static_cast<std::int64_t>(got);
+        if (got < want) {
+            return !std::ferror(file);
+        }
+    }
+    return true;
+}
+
+std::optional<std::uint64_t> ImageFileSize(std::FILE* file) { return platform::FileSize(file); }
+
+std::uint64_t ImageBytesFrom(std::FILE* file, std::int64_t offset) {
+    const std::uint64_t size = ImageFileSize(file).value_or(0);
+    const std::uint64_t start = offset > 0 ? static_cast<std::uint64_t>(offset) : 0;
+    return size > start ? size - start : 0;
+}
+
+bool ReadsToTheEnd(std::FILE* file) {
+    std::vector<char> buffer(kReadThroughBufferSize);
+    while (std::fread(buffer.data(), 1, buffer.size(), file) == buffer.size()) {
+    }
+    const bool readable = !std::ferror(file);
+    std::clearerr(file);
+    return readable && platform::SeekFile(file, 0);
 }
 
 void ReportUnableToOpen(const std::string& path) {
     std::cerr << "Unable to open: " << path << std::endl;
 }
 
-std::uint64_t ImageBytesFrom(std::FILE* file, std::int64_t offset) {
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || info.st_size <= offset) {
-        return 0;
+ImageFile OpenCheckedImage(const std::string& path) {
+    ImageFile file = OpenImageFile(path);
+    if (!file || !ReadsToTheEnd(file.get())) {
+        ReportUnableToOpen(path);
+        return nullptr;
     }
-    return static_cast<std::uint64_t>(info.st_size - offset);
-}
-
-bool ReadsToTheEnd(std::FILE* file) {
-    std::vector<char> buffer(64 * 1024);
-    while (std::fread(buffer.data(), 1, buffer.size(), file) == buffer.size()) {
-    }
-    const bool readable = !std::ferror(file);
-    std::clearerr(file);
-    return readable && SeekImageFile(file, 0);
+    return file;
 }

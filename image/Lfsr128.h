@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
+// The register's value: the image checksum, 16 bytes.
+constexpr std::uint32_t kImageChecksumLength = 16;
+
 class Lfsr128 {
 public:
     void Reset() { lo = 0; hi = 0; }
@@ -28,26 +31,9 @@ public:
     // the feedback computed meanwhile: those bits are gathered in a word of
     // their own and merged into the high half after the 64th clock. That
     // leaves each clock short chains the processor can overlap, instead of
-    // one long one through the feedback.
-    void AbsorbBlocks(const std::uint8_t* blocks, std::size_t count) {
-        constexpr std::size_t kRun = 64;
-        for (; count >= kRun; count -= kRun) {
-            std::uint64_t low = lo;
-            std::uint64_t high = hi;  // without this run's feedback bits
-            std::uint64_t feedback = 0;
-            for (std::size_t i = 0; i < kRun; ++i, blocks += 16) {
-                const std::uint64_t intoLow = LoadLittleEndian(blocks) ^ (high << 63);
-                feedback = (feedback >> 1) | FeedbackAtTop(low);
-                low = (low >> 1) ^ intoLow;
-                high = (high >> 1) ^ LoadLittleEndian(blocks + 8);
-            }
-            lo = low;
-            hi = high ^ feedback;
-        }
-        for (; count > 0; --count, blocks += 16) {
-            Absorb(blocks);
-        }
-    }
+    // one long one through the feedback. Where the processor has 256-bit
+    // vectors, four such runs go side by side (Lfsr128.cpp).
+    void AbsorbBlocks(const std::uint8_t* blocks, std::size_t count);
 
     // The 16 value bytes, least significant first.
     void GetValue(std::uint8_t* out) const {
@@ -58,6 +44,13 @@ public:
     }
 
 private:
+    // Runs of 64 blocks, one at a time; returns the blocks left over.
+    std::size_t AbsorbRuns(const std::uint8_t*& blocks, std::size_t count);
+    // Four runs of 64 blocks at a time; returns the blocks left over.
+    std::size_t AbsorbFourRuns(const std::uint8_t*& blocks, std::size_t count);
+    // 64 clocks without data.
+    void ClockZeroRun();
+
     static std::uint64_t LoadLittleEndian(const std::uint8_t* bytes) {
         std::uint64_t value = 0;
         if constexpr (std::endian::native == std::endian::little) {

@@ -26,6 +26,13 @@ bool HasIds(udev_device* hidraw, std::uint16_t vendorId, std::uint16_t productId
 
 }  // namespace
 
+NodeAccess CheckNodeAccess(const std::string& node) {
+    if (access(node.c_str(), R_OK | W_OK) == 0) {
+        return NodeAccess::Granted;
+    }
+    return errno == EACCES || errno == EPERM ? NodeAccess::Denied : NodeAccess::Unavailable;
+}
+
 std::optional<std::string> FindInaccessibleHidNode(std::uint16_t vendorId, std::uint16_t productId) {
     UdevContext context(udev_new());
     if (!context) {
@@ -41,7 +48,7 @@ std::optional<std::string> FindInaccessibleHidNode(std::uint16_t vendorId, std::
         UdevDevice hidraw(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
         const char* node = hidraw ? udev_device_get_devnode(hidraw.get()) : nullptr;
         if (node != nullptr && HasIds(hidraw.get(), vendorId, productId) &&
-            access(node, R_OK | W_OK) != 0 && errno == EACCES) {
+            CheckNodeAccess(node) == NodeAccess::Denied) {
             return std::string(node);
         }
     }

@@ -23,6 +23,13 @@ struct UsbDevice {
     // The serial port that belongs to the device (a device node such as
     // /dev/ttyACM0), or empty when it has none.
     std::string serialPort;
+    // From the device descriptor: IDs, release (bcdDevice), and the serial
+    // number and product strings, empty when the device gives none.
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t revision = 0;
+    std::string serialNumber = {};
+    std::string product = {};
 };
 
 // The USB devices present now, in the system's listing order. A listing that

@@ -53,7 +53,10 @@ Bytes AckChannel::NextReport() {
 }
 
 ControllerModel::ControllerModel(Mode mode)
-    : ControllerModel(mode, {kControllerApp, kControllerBootloader, "controller", true, true}) {}
+    : ControllerModel(mode, {kControllerApp, kControllerBootloader, "controller", true, true}) {
+    descriptor = {L"QC7F0012", 0x0104, L"Quorl", L"Quorl Wired Controller"};
+    bootloaderDescriptor = {L"QC7F0012", 0x0100, L"Quorl", L"Quorl Controller Bootloader"};
+}
 
 ControllerModel::ControllerModel(Mode mode, const Hardware& hardware)
     : SimDevice(kVendor,

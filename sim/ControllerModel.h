@@ -51,10 +51,15 @@ public:
 
     bool OnSetFeature(const Bytes& data) override;
     std::optional<Bytes> OnGetFeature() override;
+    const HidDescriptor& Descriptor() const override {
+        return mode == Mode::Bootloader ? bootloaderDescriptor : descriptor;
+    }
 
     Mode mode;
     std::uint16_t appProductId;
     std::uint16_t bootloaderProductId;
+    // What the bootloader enumerates with; descriptor is the application's.
+    HidDescriptor bootloaderDescriptor;
 
     // Faults and timing.
     std::uint32_t rebootDelayMs = 1500;        // gone this long after a reboot or reset

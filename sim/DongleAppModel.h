@@ -12,7 +12,9 @@ namespace sim {
 class DongleAppModel : public ControllerModel {
 public:
     DongleAppModel()
-        : ControllerModel(Mode::Application, {kDongleApp, kDongleApp, "dongle-app", true, false}) {}
+        : ControllerModel(Mode::Application, {kDongleApp, kDongleApp, "dongle-app", true, false}) {
+        descriptor = {L"QD3B0457", 0x0203, L"Quorl", L"Quorl Wireless Dongle"};
+    }
 
 protected:
     bool OnApplicationCommand(std::uint8_t code, const Bytes& payload) override {

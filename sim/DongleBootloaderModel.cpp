@@ -8,7 +8,10 @@ namespace sim {
 
 DongleBootloaderModel::DongleBootloaderModel()
     : SimDevice(kVendor, kDongleBootloader, "dongle-bootloader"),
-      memory(kPages * kPageSize, 0xFF) {}
+      memory(kPages * kPageSize, 0xFF) {
+    // The bootloader gives no serial number string.
+    descriptor = {L"", 0x0103, L"Quorl", L"Quorl Dongle Bootloader"};
+}
 
 void DongleBootloaderModel::Store(std::size_t page, const Bytes& bytes) {
     std::copy(bytes.begin(), bytes.begin() + std::min(bytes.size(), kPageSize),

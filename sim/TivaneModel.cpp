@@ -9,6 +9,7 @@ SimUsbEntry SerialEntry(std::string portName) {
     entry.vendorId = kTivaneSerialVendor;
     entry.productId = kTivaneSerialProduct;
     entry.product = "Tivane";
+    entry.serialNumber = "TV1C0093";
     entry.serialPort = portName.empty()
                            ? "/dev/ttyACM" + std::to_string(World::Get().usbEntries.size())
                            : std::move(portName);
@@ -22,6 +23,8 @@ TivaneModel::TivaneModel(Mode mode, std::string portName)
                       {kTivaneBootloader, kTivaneBootloader, "tivane", false, false}),
       serial(World::Get().AddUsbEntry(SerialEntry(std::move(portName)))) {
     serial.onSerialByte = [this](std::uint8_t byte) { OnSerialByte(byte); };
+    serial.owner = this;
+    bootloaderDescriptor = {L"TV1C0093", 0x0100, L"Quorl", L"Tivane Bootloader"};
     if (mode == Mode::Application) {
         // The application is no HID device: only its serial port is there.
         this->mode = Mode::Application;

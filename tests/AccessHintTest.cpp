@@ -13,10 +13,7 @@ namespace {
 
 using sim::ControllerModel;
 
-const char* const kHint =
-    "Hint: /dev/hidraw0 is present but cannot be opened (permission denied); install "
-    "60-quorl-firmware.rules into /etc/udev/rules.d, run \"udevadm control --reload\" and "
-    "replug the device.\n";
+const std::string kHint = AccessHintLine("/dev/hidraw0") + "\n";
 
 class AccessHint : public SimTest {};
 

@@ -68,14 +68,15 @@ TEST(ImageChecksum, AgreesWithTheDevicesComputationAcrossReadWindows) {
 }
 
 TEST(ImageChecksum, RunsOfBlocksAgreeWithOneBlockAtATime) {
-    // Runs that end inside, at and past the register's 64-block batches,
-    // from a register that already holds a value.
-    const auto data = PatternBytes(16 * 300, 9);
-    for (std::size_t blocks : {0u, 1u, 63u, 64u, 65u, 128u, 129u, 191u, 299u}) {
+    // Runs that end inside, at and past the register's batches of 64 and of
+    // 4 x 64 blocks, from a register that already holds a value.
+    const auto data = PatternBytes(16 * 900, 9);
+    for (std::size_t blocks : {0u, 1u, 63u, 64u, 65u, 128u, 129u, 191u, 255u, 256u, 257u, 320u, 511u,
+                               512u, 831u, 899u}) {
         Lfsr128 oneByOne;
         Lfsr128 inRuns;
-        oneByOne.Absorb(data.data() + 16 * 299);
-        inRuns.Absorb(data.data() + 16 * 299);
+        oneByOne.Absorb(data.data() + 16 * 899);
+        inRuns.Absorb(data.data() + 16 * 899);
         for (std::size_t i = 0; i < blocks; ++i) {
             oneByOne.Absorb(data.data() + 16 * i);
         }

@@ -147,6 +147,10 @@ TEST(CommandLine, AddressesReadInTheirBase) {
     EXPECT_EQ(ParseAddress("09"), 0u);
     EXPECT_EQ(ParseAddress("app"), 0u);
     EXPECT_EQ(ParseAddress(""), 0u);
+    // A word that does not begin with a digit gives 0, sign or blank included.
+    EXPECT_EQ(ParseAddress("-98304"), 0u);
+    EXPECT_EQ(ParseAddress("+5"), 0u);
+    EXPECT_EQ(ParseAddress(" 5"), 0u);
     EXPECT_EQ(ParseAddress("0xFFFFFFFF"), 0xFFFFFFFFu);
     EXPECT_EQ(ParseAddress("99999999999"), 0xFFFFFFFFu);
 }

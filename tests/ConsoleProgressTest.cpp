@@ -80,8 +80,9 @@ ChildOutput ToolOnTerminal(const std::vector<std::string>& args) {
     return RunOnTerminal(QUORL_SIM_APP, args, kController, 100);
 }
 
-ChildOutput ToolOnPipes(const std::vector<std::string>& args) {
-    return RunOnPipes(QUORL_SIM_APP, args, kController);
+// Standard output goes to the given file instead of a pipe when one is named.
+ChildOutput ToolOnPipes(const std::vector<std::string>& args, const char* outputFile = nullptr) {
+    return RunOnPipes(QUORL_SIM_APP, args, kController, outputFile);
 }
 
 std::string Normalised(std::string terminalText) {
@@ -118,6 +119,19 @@ TEST(ConsoleProgressProcess, SwdMarksReadAsBeforeBesideTheBar) {
     EXPECT_EQ(terminal.status, 0);
     EXPECT_NE(terminal.out.find("bytes"), std::string::npos);
     EXPECT_EQ(WithoutBar(Normalised(terminal.out)), piped.out);
+}
+
+// A release script must not take a checksum, header line or manifest that
+// never reached standard output (a full disk) for a success.
+TEST(ConsoleProgressProcess, ReleaseArtefactThatCannotBeWrittenFails) {
+    TempFile image(PatternBytes(9000), "_module.bin");
+    for (const auto& args : {std::vector<std::string>{"-c", image.Path()},
+                             std::vector<std::string>{"-C", image.Path()},
+                             std::vector<std::string>{"-v", image.Path(), "1500000000"}}) {
+        const ChildOutput full = ToolOnPipes(args, "/dev/full");
+        EXPECT_EQ(full.status, 1) << args[0];
+        EXPECT_EQ(full.err, "Error: Unable to write standard output\n") << args[0];
+    }
 }
 
 }  // namespace

@@ -98,15 +98,16 @@ TEST_F(ControllerUpdate, BootloaderThatComesLateWithinTheRetriesIsUsed) {
     EXPECT_EQ(controller.firmware, image.image);
 }
 
-TEST_F(ControllerUpdate, MissingImageFileStillRebootsTheController) {
+// A mistyped path is found before the reboot: the running controller keeps
+// its application instead of waiting in its bootloader.
+TEST_F(ControllerUpdate, MissingImageFileLeavesTheRunningControllerAlone) {
     auto& controller = world.Add<ControllerModel>();
     const RunResult run = RunTool({"/nonexistent/firmware.bin"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.OutLines(),
-              (Transcript{kUpdatingController, kRebootSent, kViaBootloader, kUpdateError}));
+    EXPECT_EQ(run.OutLines(), (Transcript{kUpdatingController, kUpdateError}));
     EXPECT_EQ(run.ErrLines(), Transcript{UnableToOpen("/nonexistent/firmware.bin")});
-    EXPECT_EQ(controller.rebootsIntoBootloader, 1);
-    EXPECT_EQ(controller.updatesStarted, 0);
+    EXPECT_TRUE(Steps(controller).empty());
+    EXPECT_EQ(controller.mode, ControllerModel::Mode::Application);
 }
 
 TEST_F(ControllerUpdate, DirectoryIsAFileThatCannotBeOpened) {

@@ -1,6 +1,7 @@
 // The dongle's bootloader link, operation by operation, against the simulated
 // dongle: status synchronisation, acknowledgement by status change, chunk
 // addressing on the wire, page writes and their read-back.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 
 #include "device/QuorlControllerDevice.h"
 #include "device/QuorlDongleDevice.h"
+#include "image/ImageFile.h"
 #include "sim/DongleBootloaderModel.h"
 #include "testsupport/Bytes.h"
 #include "testsupport/DongleMemory.h"
@@ -194,11 +196,18 @@ TEST_F(DongleLink, BootGuardIsThreeBytesAtTheStartOfPageZero) {
     EXPECT_TRUE(link.HasBootGuard());
 }
 
-TEST_F(DongleLink, UpgradeRefusesAnImagePastPage255BeforeWritingTheGuard) {
+// A file that grew past 256 pages after it was measured: page 256 would go
+// out as page 0, over the boot guard. The upgrade stops before it instead.
+TEST_F(DongleLink, UpgradeNeverWritesPastPage255) {
     OpenLink();
     TempFile image(PatternBytes(131072 + 1));
-    EXPECT_FALSE(link.UpgradeFromFile(image.Path()));
-    EXPECT_TRUE(Steps(*model).empty());
+    const ImageFile firmware = OpenImageFile(image.Path());
+    ASSERT_TRUE(firmware);
+    EXPECT_FALSE(link.UpgradeFromFile(firmware.get(), 131072));
+    EXPECT_EQ(model->pagesWritten.front(), 0);  // the guard
+    EXPECT_EQ(model->pagesWritten.back(), 255);
+    EXPECT_EQ(std::count(model->pagesWritten.begin(), model->pagesWritten.end(), 0), 1);
+    EXPECT_EQ(model->Page(0), DonglePage(HexBytes("02 78 00")));
 }
 
 TEST_F(DongleLink, ResetIsSentWithoutWaitingForTheStatus) {

@@ -3,8 +3,8 @@
 // the pages in the order they were written and the dongle's memory after.
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@
 #include "testsupport/TempFiles.h"
 #include "testsupport/ToolLines.h"
 #include "testsupport/WireSteps.h"
+#include "testsupport/posix/NamedPipe.h"
 #include "tests/SimTest.h"
 
 namespace {
@@ -171,18 +172,25 @@ TEST_F(DongleUpgrade, DongleWhoseStatusNeverChanges) {
     EXPECT_EQ(Steps(*dongle), (Transcript{"read 0 x 8", "version"}));
 }
 
-TEST_F(DongleUpgrade, MissingFileOrDirectoryFailsAfterTheVersionLine) {
-    const std::string directory = ::testing::TempDir() + "quorl_test_dir_dongle";
-    std::filesystem::create_directory(directory);
-    for (const std::string& path : {directory, directory + "/missing_dongle.bin"}) {
+TEST_F(DongleUpgrade, MissingFileDirectoryOrPipeFailsAfterTheVersionLineWithItsReason) {
+    const TempDirectory temp("_dongle");
+    const std::string& directory = temp.Path();
+    // A pipe has no size before it is read.
+    const NamedPipe pipe(directory + "/pipe_dongle.bin");
+    ASSERT_TRUE(pipe.Made());
+    const std::string missing = directory + "/missing_dongle.bin";
+    for (const auto& [path, reason] :
+         {std::pair{directory, UnableToOpen(directory)}, std::pair{missing, UnableToOpen(missing)},
+          std::pair{pipe.Path(), "Dongle image " + pipe.Path() +
+                                     " is not a regular file: its size cannot be measured "
+                                     "before it is written."}}) {
         const RunResult run = RunTool({path});
         EXPECT_EQ(run.status, -1) << path;
         EXPECT_EQ(run.OutLines(), Transcript{"Dongle bootloader version 1.3"}) << path;
-        EXPECT_EQ(run.ErrLines(), Transcript{kDongleFailed}) << path;
+        EXPECT_EQ(run.ErrLines(), (Transcript{reason, kDongleFailed})) << path;
         EXPECT_EQ(StepsAfterVersion(), Transcript{}) << path;
         dongle->wire.clear();
     }
-    std::filesystem::remove(directory);
 }
 
 TEST_F(DongleUpgrade, ImageLongerThanTheAddressablePagesIsRefusedBeforeTheGuard) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -161,21 +162,32 @@ TEST_F(SwdReflash, EachPageIsErasedOnceJustBeforeItsFirstWrite) {
               (Transcript{SwdWrite(7112, 56), SwdErase(7168), SwdWrite(7168, 56)}));
 }
 
-TEST_F(SwdReflash, UnalignedBasePageIsWrittenWithoutAnErase) {
-    // The base page also holds bytes before the file: they are kept.
-    PlugController();
-    probe->flash.EraseAll();
-    probe->flash.Write(98304, Bytes(1000, 0x5A));
-    const auto app = PatternBytes(1200, 6);
-    TempFile file(app);
+// The page holding an unaligned base also holds bytes the file does not own:
+// before the base and, for a file that ends inside the page, after its end.
+// Over the earlier firmware, writing the file without an erase would corrupt
+// it; the page is read, erased, and those bytes are written back.
+TEST_F(SwdReflash, UnalignedBasePageKeepsTheBytesTheFileDoesNotOwn) {
+    for (const auto& [base, size] : {std::pair{99304u, 1200u}, std::pair{1000u, 23u}}) {
+        SCOPED_TRACE(base);
+        world.Reset();
+        PlugController();
+        const auto app = PatternBytes(size, 6);
+        TempFile file(app);
+        const std::uint32_t page = base / 1024 * 1024;
+        const std::uint32_t keptAfter = std::max(base + size, page + 1024);
 
-    const RunResult result = RunTool({"-s", "99304", file.Path()}, Edition::Compact);
+        const RunResult result =
+            RunTool({"-s", std::to_string(base), file.Path()}, Edition::Compact);
 
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.OutLines()[8], "..");
-    EXPECT_EQ(Erased(), (Pages{99328, 100352}));
-    EXPECT_EQ(Flash(98304, 1000), Bytes(1000, 0x5A));
-    EXPECT_EQ(Flash(99304, 1200), app);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.OutLines().back(), kReflashed);
+        EXPECT_EQ(probe->flash.corruptedBytes, 0u);
+        EXPECT_EQ(Erased().front(), page);
+        EXPECT_EQ(Flash(base, size), app);
+        EXPECT_EQ(Flash(page, base - page), OldFlash(page, base - page));
+        EXPECT_EQ(Flash(keptAfter, page + 1024 - std::min(keptAfter, page + 1024)),
+                  OldFlash(keptAfter, page + 1024 - std::min(keptAfter, page + 1024)));
+    }
 }
 
 TEST_F(SwdReflash, ShortEmptyAndWholePieceFiles) {
@@ -295,21 +307,42 @@ TEST_F(SwdReflash, SectorEraseFailureNamesThePage) {
               ApplicationOnly(98304, file.Path(),
                               {".", "Error: Sector erase failed at address99328", kAppFailed}));
     EXPECT_EQ(Writes(), 18u);  // nothing written into the page that was not erased
+
+    // At an unaligned base, the base's page cannot be erased safely when its
+    // other bytes cannot be read first: nothing is erased or written.
+    world.Reset();
+    PlugController();
+    probe->withheldReadReplies = 1000;
+    const RunResult unread = RunTool({"-s", "98400", file.Path()}, Edition::Compact);
+    EXPECT_EQ(unread.status, -1);
+    EXPECT_EQ(unread.OutLines(),
+              ApplicationOnly(98400, file.Path(),
+                              {"", "Error: Sector erase failed at address98304", kAppFailed}));
+    EXPECT_TRUE(Erased().empty());
+    EXPECT_EQ(Writes(), 0u);
 }
 
+// Found with the other checks, before anything reaches the controller, and
+// before the full chip erase when a SoftDevice goes first.
 TEST_F(SwdReflash, AFileRunningPastTheAddressSpaceIsNotWrappedOntoAddressZero) {
-    PlugController();
     TempFile file(PatternBytes(100));
+    TempFile sd(PatternBytes(300, 3));
+    for (const auto& args : {std::vector<std::string>{"-s", "0xFFFFFFF0", file.Path()},
+                             std::vector<std::string>{"-s", sd.Path(), "0xFFFFFFF0", file.Path()}}) {
+        world.Reset();
+        PlugController();
 
-    const RunResult result = RunTool({"-s", "0xFFFFFFF0", file.Path()}, Edition::Compact);
+        const RunResult result = RunTool(args, Edition::Compact);
 
-    EXPECT_EQ(result.status, -1);
-    EXPECT_EQ(result.OutLines(),
-              ApplicationOnly(4294967280u, file.Path(),
-                              {".", "Error: Write failed at address4294967280", kAppFailed}));
-    EXPECT_TRUE(Erased().empty());
-    EXPECT_EQ(Flash(0, 1024), OldFlash(0, 1024));
-    EXPECT_EQ(Writes(), 0u);
+        EXPECT_EQ(result.status, -1);
+        EXPECT_EQ(result.OutLines(),
+                  (Transcript{kUpdatingRadio, kViaUsb,
+                              "ERROR: Application at 4294967280 runs past the end of the address "
+                              "space, to 4294967380"}));
+        EXPECT_TRUE(controller->wire.empty());
+        EXPECT_EQ(probe->flash.chipErases, 0);
+        EXPECT_EQ(Flash(0, 1024), OldFlash(0, 1024));
+    }
 }
 
 TEST_F(SwdReflash, UnreadableFiles) {
@@ -317,7 +350,9 @@ TEST_F(SwdReflash, UnreadableFiles) {
     RunResult result = RunTool({"-s", "/nonexistent/app.bin"});
     EXPECT_EQ(result.status, -1);
     EXPECT_EQ(result.ErrLines(), Transcript{UnableToOpen("/nonexistent/app.bin")});
-    EXPECT_EQ(result.OutLines(), Started({"", "Programming Application at 0", kAppFailed}));
+    // Checked before the controller is opened: it never enters SWD mode.
+    EXPECT_EQ(result.OutLines(), (Transcript{kUpdatingRadio, kViaUsb, kAppFailed}));
+    EXPECT_TRUE(controller->wire.empty());
 
     world.Reset();
     PlugController();
@@ -335,10 +370,9 @@ TEST_F(SwdReflash, UnreadableFiles) {
     PlugController();
     result = RunTool({"-s", "/proc/self/mem"});
     EXPECT_EQ(result.status, -1);
-    EXPECT_EQ(result.OutLines(),
-              ApplicationOnly(0, "/proc/self/mem",
-                              {"", "Error: Read failed at offset0", kAppFailed}));
-    EXPECT_EQ(probe->ends, 0);
+    EXPECT_EQ(result.ErrLines(), Transcript{UnableToOpen("/proc/self/mem")});
+    EXPECT_EQ(result.OutLines(), (Transcript{kUpdatingRadio, kViaUsb, kAppFailed}));
+    EXPECT_TRUE(controller->wire.empty());
 }
 
 TEST_F(SwdReflash, EndOfSwdModeAndTheRestart) {

@@ -21,33 +21,37 @@ platform::UsbDevice Listed(std::vector<std::string> ids, std::string name = "USB
     return {std::move(ids), std::move(name), std::move(port)};
 }
 
-std::optional<std::size_t> Match(const std::vector<platform::UsbDevice>& devices) {
-    return FirstMatchingDevice(devices, UsbIdSearchPattern(0x2548, 0x1001));
+std::optional<std::string> Port(const std::vector<platform::UsbDevice>& devices) {
+    return FirstPortMatching(devices, UsbIdSearchPattern(0x2548, 0x1001));
 }
 
 TEST(TivanePort, SearchPatternIsTheTivanesVidAndPid) {
     EXPECT_EQ(UsbIdSearchPattern(kTivaneSerialVendorId, kTivaneSerialProductId), "VID_2548&PID_1001");
 }
 
-TEST(TivanePort, MatchesOnlyTheFirstHardwareIdAndTheFirstDevice) {
-    EXPECT_EQ(Match({Listed({"USB\\VID_2548&PID_1001&REV_0100", "USB\\VID_2548&PID_1001"})}), 0u);
-    EXPECT_EQ(Match({Listed({"USB\\VID_2548&PID_1002&REV_0100"})}), std::nullopt);
+TEST(TivanePort, MatchesOnlyTheFirstHardwareIdAndTheFirstDeviceWithAPort) {
+    const std::string tivane = "USB\\VID_2548&PID_1001&REV_0100";
+    EXPECT_EQ(Port({Listed({tivane, "USB\\VID_2548&PID_1001"}, "Tivane (COM3)")}), "COM3");
+    EXPECT_EQ(Port({Listed({"USB\\VID_2548&PID_1002&REV_0100"}, "Tivane (COM3)")}), std::nullopt);
     // The second identifier is never searched.
-    EXPECT_EQ(Match({Listed({"USB\\VID_2548&PID_1002&REV_0100", "USB\\VID_2548&PID_1001"})}),
+    EXPECT_EQ(Port({Listed({"USB\\VID_2548&PID_1002&REV_0100", "USB\\VID_2548&PID_1001"}, "Tivane (COM3)")}),
               std::nullopt);
     // Case-sensitive, and a device without identifiers never matches.
-    EXPECT_EQ(Match({Listed({"USB\\vid_2548&pid_1001"}), Listed({})}), std::nullopt);
+    EXPECT_EQ(Port({Listed({"USB\\vid_2548&pid_1001"}, "Tivane (COM3)"), Listed({}, "Tivane (COM4)")}),
+              std::nullopt);
     // Of two Tivanes, the one listed first.
-    EXPECT_EQ(Match({Listed({"USB\\VID_28DE&PID_1071&REV_0100"}),
-                     Listed({"USB\\VID_2548&PID_1001&REV_0100"}, "Tivane (COM4)"),
-                     Listed({"USB\\VID_2548&PID_1001&REV_0200"}, "Tivane (COM9)")}),
-              1u);
+    EXPECT_EQ(Port({Listed({"USB\\VID_28DE&PID_1071&REV_0100"}, "Controller (COM2)"),
+                    Listed({tivane}, "Tivane (COM4)"), Listed({"USB\\VID_2548&PID_1001&REV_0200"}, "Tivane (COM9)")}),
+              "COM4");
+    // One whose port is not there yet is passed over for the next that has one.
+    EXPECT_EQ(Port({Listed({tivane}, "Tivane"), Listed({tivane}, "Tivane (COM9)")}), "COM9");
+    EXPECT_EQ(Port({Listed({tivane}, "Tivane")}), std::nullopt);
 }
 
 TEST(TivanePort, LinuxListingTextIsFoundByTheSearch) {
     const auto ids = platform::UsbHardwareIds(0x2548, 0x1001, 0x0100);
     EXPECT_EQ(ids, (std::vector<std::string>{"USB\\VID_2548&PID_1001&REV_0100", "USB\\VID_2548&PID_1001"}));
-    EXPECT_EQ(Match({Listed(ids)}), 0u);
+    EXPECT_EQ(Port({Listed(ids, "Tivane (/dev/ttyACM0)", "/dev/ttyACM0")}), "/dev/ttyACM0");
     // Upper-case digits, four of them, as Windows writes them.
     EXPECT_EQ(platform::UsbHardwareIds(0xABCD, 0x00EF, 0x0001).front(), "USB\\VID_ABCD&PID_00EF&REV_0001");
     EXPECT_EQ(platform::UsbDisplayName("Tivane", "/dev/ttyACM0"), "Tivane (/dev/ttyACM0)");

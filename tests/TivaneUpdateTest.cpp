@@ -107,20 +107,21 @@ TEST_F(TivaneUpdate, BootloaderLaterThanTheSecondIsMissed) {
     EXPECT_EQ(tivane.updatesStarted, 0);
 }
 
-TEST_F(TivaneUpdate, MissingImageFailsAfterTheRestartByteWasSent) {
+// A mistyped path is found before the restart byte: the Tivane keeps running
+// its application.
+TEST_F(TivaneUpdate, MissingImageIsFoundBeforeTheRestartByte) {
     auto& tivane = world.Add<sim::TivaneModel>();
     const std::string missing = file.Path() + ".missing_tivane";
 
     const RunResult run = RunTool({missing});
 
-    EXPECT_EQ(run.OutLines(), Join({kFound, {kAttemptingUpdate, kUpdateError}}));
+    EXPECT_EQ(run.OutLines(), (Transcript{kUpdatingTivane, kUpdateError}));
     EXPECT_EQ(run.ErrLines(), Transcript{UnableToOpen(missing)});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(tivane.restartBytesTaken, 1);
-    EXPECT_TRUE(OnlyOpen().opened);
-    // Nothing reached the bootloader, which stays where it is.
-    EXPECT_TRUE(tivane.wire.empty());
-    EXPECT_EQ(tivane.mode, sim::ControllerModel::Mode::Bootloader);
+    EXPECT_EQ(tivane.restartBytesTaken, 0);
+    EXPECT_TRUE(world.serialWrites.empty());
+    EXPECT_TRUE(world.OpenAttempts().empty());
+    EXPECT_EQ(tivane.mode, sim::ControllerModel::Mode::Application);
 }
 
 TEST_F(TivaneUpdate, FirstTivaneInTheListingIsRestartedAndOthersAreLeftAlone) {
@@ -162,6 +163,13 @@ TEST_F(TivaneUpdate, TivaneWithoutASerialPortCountsAsNotFound) {
     EXPECT_EQ(run.OutLines(), Join({kNotFound, {kAttemptingUpdate, kOpenError}}));
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(world.serialWrites.empty());
+
+    // A Tivane listed after it, with its port, is the one restarted.
+    auto& tivane = world.Add<sim::TivaneModel>(sim::ControllerModel::Mode::Application, "/dev/ttyACM3");
+    EXPECT_EQ(RunTool({file.Path()}).status, 0);
+    ASSERT_EQ(world.serialWrites.size(), 1u);
+    EXPECT_EQ(world.serialWrites[0].port, "/dev/ttyACM3");
+    EXPECT_EQ(tivane.firmware, kImage.image);
 }
 
 }  // namespace

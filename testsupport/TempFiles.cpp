@@ -81,7 +81,9 @@ TempFile::~TempFile() {
     }
 }
 
-TempDirectory::TempDirectory() : path(TempPath("")) { std::filesystem::create_directory(path); }
+TempDirectory::TempDirectory(const std::string& nameSuffix) : path(TempPath(nameSuffix)) {
+    std::filesystem::create_directory(path);
+}
 
 TempDirectory::~TempDirectory() {
     std::error_code ignored;

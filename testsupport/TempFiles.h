@@ -36,7 +36,7 @@ private:
 // A directory whose files the caller names; removed with all it holds.
 class TempDirectory {
 public:
-    TempDirectory();
+    explicit TempDirectory(const std::string& nameSuffix = "");
     ~TempDirectory();
     TempDirectory(const TempDirectory&) = delete;
     TempDirectory& operator=(const TempDirectory&) = delete;

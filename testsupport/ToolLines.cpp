@@ -2,6 +2,13 @@
 
 std::string UnableToOpen(const std::string& path) { return "Unable to open: " + path; }
 
+std::string AccessHintLine(const std::string& node) {
+    return "Hint: " + node +
+           " is present but cannot be opened (permission denied); install "
+           "60-quorl-firmware.rules into /etc/udev/rules.d, run \"udevadm control --reload\" and "
+           "replug the device.";
+}
+
 std::string ChecksumLine(const Checksum128& checksum) {
     return "Image checksum: " + HexDigits(checksum);
 }

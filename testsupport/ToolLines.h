@@ -51,6 +51,10 @@ inline constexpr char kNoEmcDevice[] = "Did not find a controller or dongle.";
 // "Unable to open: " and the path, on standard error.
 std::string UnableToOpen(const std::string& path);
 
+// The hint, on standard error, about a device node that is present but
+// refuses the user.
+std::string AccessHintLine(const std::string& node);
+
 // "Image checksum: " and the checksum's 32 digits.
 std::string ChecksumLine(const Checksum128& checksum);
 

@@ -1,6 +1,7 @@
 #include "testsupport/posix/ChildProcess.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,7 +60,7 @@ ChildOutput RunOnTerminal(const std::string& program, const std::vector<std::str
 }
 
 ChildOutput RunOnPipes(const std::string& program, const std::vector<std::string>& args,
-                       const Environment& environment) {
+                       const Environment& environment, const char* outputFile) {
     int out[2];
     int err[2];
     ChildOutput output;
@@ -73,7 +74,7 @@ ChildOutput RunOnPipes(const std::string& program, const std::vector<std::string
     }
     const pid_t child = fork();
     if (child == 0) {
-        dup2(out[1], STDOUT_FILENO);
+        dup2(outputFile != nullptr ? open(outputFile, O_WRONLY) : out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
         close(out[0]);
         close(err[0]);

@@ -19,6 +19,7 @@ using Environment = std::map<std::string, std::string>;
 ChildOutput RunOnTerminal(const std::string& program, const std::vector<std::string>& args,
                           const Environment& environment, int columns);
 
-// Standard output and standard error on a pipe each.
+// Standard output and standard error on a pipe each; standard output goes to
+// the named file instead when there is one (/dev/full: a disk that is full).
 ChildOutput RunOnPipes(const std::string& program, const std::vector<std::string>& args,
-                       const Environment& environment);
+                       const Environment& environment, const char* outputFile = nullptr);

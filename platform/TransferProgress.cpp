@@ -1,4 +1,4 @@
-#include "image/TransferProgress.h"
+#include "platform/TransferProgress.h"
 
 #include <algorithm>
 #include <iostream>
