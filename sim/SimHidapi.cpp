@@ -12,6 +12,7 @@
 struct hid_device_ {
     sim::SimDevice* device;
     std::uint64_t generation;
+    hid_device_info* info = nullptr;  // hid_get_device_info's, freed with the handle
 };
 
 namespace {
@@ -134,8 +135,21 @@ void hid_free_enumeration(hid_device_info* devices) {
 void hid_close(hid_device* handle) {
     if (handle != nullptr) {
         --sim::World::Get().liveHandles;
+        hid_free_enumeration(handle->info);
         delete handle;
     }
+}
+
+// What the device was when the handle was opened, as hidapi keeps it.
+hid_device_info* hid_get_device_info(hid_device* handle) {
+    if (handle == nullptr || handle->device == nullptr) {
+        return nullptr;
+    }
+    if (handle->info == nullptr) {
+        const sim::SimDevice& device = *handle->device;
+        handle->info = DeviceInfo(device, device.Descriptor().usages.front());
+    }
+    return handle->info;
 }
 
 int hid_send_feature_report(hid_device* handle, const unsigned char* data, size_t length) {
