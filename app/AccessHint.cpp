@@ -3,13 +3,20 @@
 #include <iostream>
 
 #include "device/HidDevice.h"
-#include "platform/DeviceAccess.h"
+
+std::string InaccessibleDeviceHint(const platform::InaccessibleDevice& device) {
+    return "Hint: " + device.name + " is present but cannot be opened (" + device.reason + "); " +
+           device.remedy + ".";
+}
+
+std::string InaccessibleNodeHint(const std::string& node) {
+    return InaccessibleDeviceHint(platform::DeniedNode(node));
+}
 
 void HintAtInaccessibleDevice() {
     for (const UsbId& id : DevicesThatDidNotOpen()) {
         if (const auto device = platform::FindInaccessibleHidDevice(id.vendorId, id.productId)) {
-            std::cerr << "Hint: " << device->name << " is present but cannot be opened ("
-                      << device->reason << "); " << device->remedy << "." << std::endl;
+            std::cerr << InaccessibleDeviceHint(*device) << std::endl;
             return;
         }
     }

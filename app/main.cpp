@@ -1,14 +1,9 @@
 #include <string>
 #include <vector>
 
+#include "app/BuiltEdition.h"
 #include "app/Dispatcher.h"
 #include "platform/ProgramArguments.h"
-
-#if defined(QUORL_EDITION_COMPACT)
-constexpr Edition kEdition = Edition::Compact;
-#else
-constexpr Edition kEdition = Edition::Standard;
-#endif
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments = platform::ProgramArguments(argc, argv);
@@ -16,5 +11,5 @@ int main(int argc, char** argv) {
     for (const std::string& argument : arguments) {
         words.push_back(argument.c_str());
     }
-    return RunApp(static_cast<int>(words.size()), words.data(), kEdition);
+    return RunApp(static_cast<int>(words.size()), words.data(), kBuiltEdition);
 }

@@ -5,28 +5,24 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/BenchSupport.h"
 #include "device/QuorlControllerDevice.h"
 #include "image/FirmwareUpdater.h"
 #include "image/Lfsr128.h"
+#include "testsupport/Bytes.h"
+#include "testsupport/TempFiles.h"
 
 namespace {
 
 constexpr std::size_t kBufferBytes = 256 << 10;
+constexpr std::uint64_t kFileBytes = 64 << 20;
 
-std::vector<std::uint8_t> Buffer() {
-    std::vector<std::uint8_t> buffer(kBufferBytes);
-    for (std::size_t i = 0; i < buffer.size(); ++i) {
-        buffer[i] = static_cast<std::uint8_t>(i * 2654435761u >> 13);
-    }
-    return buffer;
-}
+Bytes Buffer() { return PatternBytes(kBufferBytes); }
 
 // One block per call, as the padding at the end of an image is absorbed.
 // The register is local to each pass, as in the checksum: once its address
 // escapes, the compiler must keep it in memory between blocks.
 void BM_Lfsr128_OneBlockAtATime(benchmark::State& state) {
-    const std::vector<std::uint8_t> buffer = Buffer();
+    const Bytes buffer = Buffer();
     std::array<std::uint8_t, 16> value{};
     for (auto _ : state) {
         Lfsr128 lfsr;
@@ -42,7 +38,7 @@ BENCHMARK(BM_Lfsr128_OneBlockAtATime);
 
 // Whole read windows at once, as the image checksum absorbs a file.
 void BM_Lfsr128_Blocks(benchmark::State& state) {
-    const std::vector<std::uint8_t> buffer = Buffer();
+    const Bytes buffer = Buffer();
     std::array<std::uint8_t, 16> value{};
     for (auto _ : state) {
         Lfsr128 lfsr;
@@ -57,7 +53,7 @@ BENCHMARK(BM_Lfsr128_Blocks);
 // The image checksum of a 64 MiB file that is already in the page cache
 // (the first pass reads it in): reading it plus the register.
 void BM_ImageChecksumOfFile(benchmark::State& state) {
-    static const BenchImage image("checksum.bin", 64 << 20);
+    static const TempFile image = TempFile::OfPattern(kFileBytes, 5);
     QuorlControllerDevice profile(kControllerAppProductId);
     FirmwareUpdater updater(&profile);
     std::array<std::uint8_t, kImageChecksumLength> checksum{};
@@ -69,7 +65,7 @@ void BM_ImageChecksumOfFile(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(checksum);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * image.Size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFileBytes));
 }
 BENCHMARK(BM_ImageChecksumOfFile)->Unit(benchmark::kMillisecond);
 

@@ -22,6 +22,8 @@
 #include "image/ImageFile.h"
 #include "sim/ControllerModel.h"
 #include "sim/DongleBootloaderModel.h"
+#include "testsupport/Console.h"
+#include "testsupport/TempFiles.h"
 
 namespace {
 
@@ -29,11 +31,11 @@ struct TransferPath {
     PlugIn plugIn;
     // Transfers the image the way the command does; true on success.
     std::function<bool(const std::string& imagePath)> run;
-    BenchImage image;
+    TempFile image;
 };
 
 // The wired controller's update through its bootloader: a 1 MiB image file,
-// sent in 50-byte data reports after its 8192-byte start region.
+// sent in 50-byte data reports after its start region.
 const TransferPath& ControllerUpdate() {
     static const TransferPath path{
         [](sim::World& world) {
@@ -43,7 +45,7 @@ const TransferPath& ControllerUpdate() {
             QuorlControllerDevice bootloader(kControllerBootloaderProductId);
             return UpdateViaBootloader(bootloader, image, false) == 0;
         },
-        BenchImage("controller.bin", 1 << 20)};
+        TempFile::OfPattern(1 << 20, 1)};
     return path;
 }
 
@@ -56,7 +58,7 @@ const TransferPath& RadioUpdate() {
             QuorlControllerRadioDevice controller(kControllerAppProductId);
             return UpdateViaBootloader(controller, image, false) == 0;
         },
-        BenchImage("radio_module.bin", 256 << 10)};
+        TempFile::OfPattern(256 << 10, 2, "_module.bin")};
     return path;
 }
 
@@ -71,7 +73,7 @@ const TransferPath& SwdProgramming() {
                    ProgramFileOverSwd(controller, 0, image, false) == 0 &&
                    controller.SendImageChecksum(nullptr) == 0;
         },
-        BenchImage("radio_application.bin", 256 << 10)};
+        TempFile::OfPattern(256 << 10, 3)};
     return path;
 }
 
@@ -86,7 +88,7 @@ const TransferPath& DongleUpgrade() {
             return firmware && dongle.Open() &&
                    dongle.UpgradeFromFile(firmware.get(), ImageBytesFrom(firmware.get(), 0));
         },
-        BenchImage("dongle.bin", 128 << 10)};
+        TempFile::OfPattern(128 << 10, 4, "_dongle.bin")};
     return path;
 }
 

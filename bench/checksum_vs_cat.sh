@@ -9,7 +9,8 @@
 #   MIB     file size in MiB (default 1024)
 # QUORL_TOOL overrides the tool (default build/standard/QuorlFirmwareUpdateApp).
 #
-# Goals: "-c" no slower than cat, and at least 1.5 times as fast as md5sum.
+# Goals: "-c" takes at most 2.0 times cat's time, and at most a tenth of
+# md5sum's.
 # Exit status 0 when both are met, 1 when one is missed, 2 on a setup error.
 set -euo pipefail
 
@@ -79,8 +80,8 @@ verdict() {  # description, met (1/0)
     fi
 }
 ratios=$(awk -v t="$tool_median" -v c="$cat_median" -v m="$md5_median" \
-    'BEGIN { printf "%.2f %.2f %d %d", t / c, m / t, (t <= c), (m >= 1.5 * t) }')
-read -r tool_vs_cat md5_vs_tool cat_met md5_met <<<"$ratios"
-verdict "-c no slower than cat (takes ${tool_vs_cat} x cat's time)" "$cat_met"
-verdict "-c at least 1.5 x as fast as md5sum (${md5_vs_tool} x)" "$md5_met"
+    'BEGIN { printf "%.2f %.3f %d %d", t / c, t / m, (t <= 2.0 * c), (10 * t <= m) }')
+read -r tool_vs_cat tool_vs_md5 cat_met md5_met <<<"$ratios"
+verdict "-c at most 2.0 x cat's time (takes ${tool_vs_cat} x)" "$cat_met"
+verdict "-c at most a tenth of md5sum's time (takes ${tool_vs_md5} x)" "$md5_met"
 exit $status

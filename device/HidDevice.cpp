@@ -12,13 +12,21 @@ namespace {
 constexpr int kFeatureReportAttempts = 100;
 constexpr std::uint32_t kFeatureRetryPauseMs = 6;
 
-}  // namespace
-
-namespace {
-
 std::vector<UsbId>& UnopenedDevices() {
     static std::vector<UsbId> devices;
     return devices;
+}
+
+// The transfer buffer of one report operation: report ID, then the payload
+// cut to the report length, zero behind it.
+std::vector<unsigned char> FrameReport(std::uint8_t reportId, const std::uint8_t* payload,
+                                       std::uint32_t length, std::uint32_t reportLength) {
+    std::vector<unsigned char> buffer(reportLength + 1, 0);
+    buffer[0] = reportId;
+    if (payload != nullptr) {
+        std::memcpy(buffer.data() + 1, payload, std::min(length, reportLength));
+    }
+    return buffer;
 }
 
 }  // namespace
@@ -34,7 +42,10 @@ HidDevice::~HidDevice() { HidDevice::Close(); }
 bool HidDevice::Open() {
     Close();
     handle = hid_open(vendorId, productId, nullptr);
-    if (handle == nullptr) {
+    if (handle != nullptr) {
+        const hid_device_info* info = hid_get_device_info(handle);
+        openPath = info != nullptr && info->path != nullptr ? info->path : "";
+    } else {
         const UsbId id{vendorId, productId};
         std::vector<UsbId>& unopened = UnopenedDevices();
         if (std::find(unopened.begin(), unopened.end(), id) == unopened.end()) {
@@ -51,27 +62,19 @@ void HidDevice::Close() {
     }
 }
 
-void HidDevice::NoteTransferFailure() {
+bool HidDevice::StillPresent() const {
     if (errno == ENODEV) {
-        Close();
+        return false;
     }
-}
-
-namespace {
-
-// The transfer buffer of one report operation: report ID, then the payload
-// cut to the report length, zero behind it.
-std::vector<unsigned char> FrameReport(std::uint8_t reportId, const std::uint8_t* payload,
-                                       std::uint32_t length, std::uint32_t reportLength) {
-    std::vector<unsigned char> buffer(reportLength + 1, 0);
-    buffer[0] = reportId;
-    if (payload != nullptr) {
-        std::memcpy(buffer.data() + 1, payload, std::min(length, reportLength));
+    hid_device_info* listed = hid_enumerate(vendorId, productId);
+    bool present = false;
+    for (const hid_device_info* info = listed; info != nullptr && !present; info = info->next) {
+        // Without a path to compare, any device with the IDs counts.
+        present = openPath.empty() || (info->path != nullptr && openPath == info->path);
     }
-    return buffer;
+    hid_free_enumeration(listed);
+    return present;
 }
-
-}  // namespace
 
 std::int32_t HidDevice::GetFeatureReport(std::uint8_t reportId, std::uint8_t* destination,
                                          std::uint32_t length) {
@@ -79,9 +82,10 @@ std::int32_t HidDevice::GetFeatureReport(std::uint8_t reportId, std::uint8_t* de
         return -1;
     }
     std::vector<unsigned char> buffer = FrameReport(reportId, nullptr, 0, reportLength);
-    const int received = hid_get_feature_report(handle, buffer.data(), buffer.size());
+    const int received = Transfer([&](hid_device* device) {
+        return hid_get_feature_report(device, buffer.data(), buffer.size());
+    });
     if (received < 0) {
-        NoteTransferFailure();
         return -1;
     }
     std::memcpy(destination, buffer.data() + 1, std::min(length, reportLength));
@@ -96,11 +100,12 @@ bool HidDevice::SetFeatureReport(std::uint8_t reportId, const std::uint8_t* payl
     }
     const std::vector<unsigned char> buffer = FrameReport(reportId, payload, length, reportLength);
     for (int attemptsLeft = kFeatureReportAttempts;;) {
-        if (hid_send_feature_report(handle, buffer.data(), buffer.size()) != -1) {
+        if (Transfer([&](hid_device* device) {
+                return hid_send_feature_report(device, buffer.data(), buffer.size());
+            }) != -1) {
             return true;
         }
         // A refusing device gets its retries; a vanished one does not.
-        NoteTransferFailure();
         if (!IsOpen() || --attemptsLeft == 0) {
             return false;
         }
@@ -114,9 +119,10 @@ std::int32_t HidDevice::ReadReport(std::uint8_t reportId, std::uint8_t* destinat
         return -1;
     }
     std::vector<unsigned char> buffer = FrameReport(reportId, nullptr, 0, reportLength);
-    const int received = hid_read_timeout(handle, buffer.data(), buffer.size(), timeoutMs);
+    const int received = Transfer([&](hid_device* device) {
+        return hid_read_timeout(device, buffer.data(), buffer.size(), timeoutMs);
+    });
     if (received < 0) {
-        NoteTransferFailure();
         return -1;
     }
     std::memcpy(destination, buffer.data() + 1, std::min(length, reportLength));
@@ -129,8 +135,8 @@ bool HidDevice::WriteReport(std::uint8_t reportId, const std::uint8_t* payload,
         return false;
     }
     const std::vector<unsigned char> buffer = FrameReport(reportId, payload, length, reportLength);
-    if (hid_write(handle, buffer.data(), buffer.size()) < 0) {
-        NoteTransferFailure();
+    if (Transfer([&](hid_device* device) { return hid_write(device, buffer.data(), buffer.size()); }) <
+        0) {
         return false;
     }
     return true;

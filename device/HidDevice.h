@@ -3,7 +3,9 @@
 // bytes; this class hides that framing, so callers deal in payloads only.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <hidapi/hidapi.h>
@@ -48,13 +50,30 @@ public:
     std::uint16_t ProductId() const { return productId; }
 
 protected:
-    // After a failed transfer: when the device is gone (unplugged), close the
-    // handle so that every later operation fails at once instead of retrying
-    // against a device that is no longer there.
-    void NoteTransferFailure();
+    // Runs one hidapi transfer on the open handle and returns its result.
+    // After a failure, when the device is gone (unplugged, restarted), the
+    // handle is closed, so that every later operation fails at once instead
+    // of retrying against a device that is no longer there.
+    template <class Call>
+    int Transfer(Call&& call) {
+        errno = 0;
+        const int result = call(handle);
+        if (result < 0 && !StillPresent()) {
+            Close();
+        }
+        return result;
+    }
 
     std::uint16_t vendorId;
     std::uint16_t productId;
     hid_device* handle = nullptr;
     std::uint32_t reportLength;
+
+private:
+    // Whether the device behind the failed transfer is still there: hidraw
+    // says "no such device" at once; on every system, a device whose path has
+    // left the listing of its IDs is gone.
+    bool StillPresent() const;
+
+    std::string openPath;  // the open device's path, when hidapi tells it
 };

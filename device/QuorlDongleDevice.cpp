@@ -64,10 +64,9 @@ int QuorlDongleDevice::ReadStatus() {
         return lastStatus;
     }
     std::array<unsigned char, kStatusBufferLength> read_buf{};
-    const int count = hid_read_timeout(handle, read_buf.data(), read_buf.size(), kStatusTimeoutMs);
-    if (count < 0) {
-        NoteTransferFailure();
-    }
+    const int count = Transfer([&](hid_device* device) {
+        return hid_read_timeout(device, read_buf.data(), read_buf.size(), kStatusTimeoutMs);
+    });
     return count == 1 ? read_buf[0] : lastStatus;
 }
 

@@ -21,30 +21,22 @@
 #include "sim/DongleAppModel.h"
 #include "sim/DongleBootloaderModel.h"
 #include "sim/TivaneModel.h"
+#include "testsupport/ControllerImage.h"
 
 namespace {
 
-using fuzz::Bytes;
-
-Bytes WithStartRegion(std::size_t imageSize, std::uint32_t seed) {
-    Bytes file = fuzz::PatternBytes(8192, seed + 100);
-    const Bytes image = fuzz::PatternBytes(imageSize, seed);
-    file.insert(file.end(), image.begin(), image.end());
-    return file;
-}
-
 void MakeWorkingDirectory() {
-    const std::string& dir = fuzz::ProcessTempDir();
-    fuzz::WriteTempFile("fw.bin", WithStartRegion(120, 1));
-    fuzz::WriteTempFile("tivane.bin", WithStartRegion(60, 2));
-    fuzz::WriteTempFile("x_dongle.bin", fuzz::PatternBytes(600, 3));
-    fuzz::WriteTempFile("linktester.bin", fuzz::PatternBytes(100, 4));
-    fuzz::WriteTempFile("r_module.bin", fuzz::PatternBytes(100, 5));
-    fuzz::WriteTempFile("sd.bin", fuzz::PatternBytes(130, 6));
-    fuzz::WriteTempFile("boot.bin", fuzz::PatternBytes(40, 7));
-    fuzz::WriteTempFile("short.bin", fuzz::PatternBytes(39, 8));
-    fuzz::WriteTempFile("empty.bin", {});
-    std::filesystem::create_directory(dir + "/dir");
+    const TempDirectory& dir = fuzz::ProcessTempDir();
+    dir.Write("fw.bin", ControllerImage::Pattern(120, 1).file);
+    dir.Write("tivane.bin", ControllerImage::Pattern(60, 2).file);
+    dir.Write("x_dongle.bin", PatternBytes(600, 3));
+    dir.Write("linktester.bin", PatternBytes(100, 4));
+    dir.Write("r_module.bin", PatternBytes(100, 5));
+    dir.Write("sd.bin", PatternBytes(130, 6));
+    dir.Write("boot.bin", PatternBytes(40, 7));
+    dir.Write("short.bin", PatternBytes(39, 8));
+    dir.Write("empty.bin", {});
+    std::filesystem::create_directory(std::filesystem::path(dir.Path()) / "dir");
 }
 
 // The command runs in the fuzzer's directory; libFuzzer's own paths (corpus,
@@ -52,7 +44,7 @@ void MakeWorkingDirectory() {
 class InWorkingDirectory {
 public:
     InWorkingDirectory() : previous(std::filesystem::current_path()) {
-        std::filesystem::current_path(fuzz::ProcessTempDir());
+        std::filesystem::current_path(fuzz::ProcessTempDir().Path());
     }
     ~InWorkingDirectory() { std::filesystem::current_path(previous); }
     InWorkingDirectory(const InWorkingDirectory&) = delete;
@@ -102,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string> words =
         size > 1 ? SplitWords(data + 1, size - 1) : std::vector<std::string>{};
 
-    fuzz::QuietRun run;
+    RunResult run;
     {
         const InWorkingDirectory inWorkingDirectory;
         run = fuzz::RunQuietly(words, edition);

@@ -18,8 +18,8 @@
 //
 // Besides no crash, no sanitizer report and no hang, the rule is: a command
 // that reports success has really put the whole image into the device (the
-// controller's or Tivane's bootloader received the file from offset 8192 on
-// and installed it, a radio installed the file, the radio flash holds the
+// controller's or Tivane's bootloader received the file from the end of its
+// start region on and installed it, a radio installed the file, the radio flash holds the
 // file at its address, the dongle's pages hold the file; BootloaderHolds
 // tells the one thing no one can notice), the console ends with whole lines,
 // and every device handle is closed when the command returns.
@@ -37,13 +37,12 @@
 #include "sim/ControllerModel.h"
 #include "sim/DongleAppModel.h"
 #include "sim/DongleBootloaderModel.h"
-#include "sim/RadioModel.h"
-#include "sim/SwdProbeModel.h"
 #include "sim/TivaneModel.h"
+#include "testsupport/ControllerImage.h"
+#include "testsupport/WireSteps.h"
 
 namespace {
 
-using fuzz::Bytes;
 using fuzz::Faulty;
 using fuzz::Violation;
 
@@ -62,11 +61,9 @@ enum class Command {
     Count
 };
 
-constexpr std::size_t kControllerImageOffset = 8192;
-
 // Firmware as it looks: code, zero-filled and erased (0xFF) stretches.
 Bytes FirmwareLike(std::size_t size, std::uint32_t seed) {
-    const Bytes random = fuzz::PatternBytes(size, seed);
+    const Bytes random = PatternBytes(size, seed);
     Bytes image(size);
     for (std::size_t at = 0; at < size; ++at) {
         const std::size_t stretch = (at / 32 * 7 + seed) % 5;
@@ -81,14 +78,11 @@ struct Image {
 };
 
 Image MakeImage(const std::string& name, Bytes bytes) {
-    return {fuzz::WriteTempFile(name, bytes), std::move(bytes)};
+    return {fuzz::ProcessTempDir().Write(name, bytes), std::move(bytes)};
 }
 
 Bytes ControllerFile(std::size_t imageSize, std::uint32_t seed) {
-    Bytes file = fuzz::PatternBytes(kControllerImageOffset, seed + 100);
-    const Bytes image = FirmwareLike(imageSize, seed);
-    file.insert(file.end(), image.begin(), image.end());
-    return file;
+    return ControllerImage(FirmwareLike(imageSize, seed)).file;
 }
 
 // Each image in a few sizes: the usual one, empty, a single byte, and sizes
@@ -248,12 +242,12 @@ Bench PlugDevices(const Setup& setup) {
     bench.controller->appearAtMs = setup.enumeration * 250u;
     bench.controller->busyPolls = setup.busy;
     bench.controller->ignoreReboot = setup.Flag(0x08);
-    auto* radio = bench.controller->Extension<sim::RadioModel>();
-    radio->takenByApplication = !setup.Flag(0x20);
-    radio->takenByBootloader = !setup.Flag(0x40);
+    sim::RadioModel& radio = *bench.controller->radio;
+    radio.takenByApplication = !setup.Flag(0x20);
+    radio.takenByBootloader = !setup.Flag(0x40);
     if (setup.command == Command::SwdStandard || setup.command == Command::SwdCompactApplication ||
         setup.command == Command::SwdCompactSoftDevice) {
-        PrepareRadioFlash(bench.controller->Extension<sim::SwdProbeModel>()->flash, setup);
+        PrepareRadioFlash(bench.controller->swdProbe->flash, setup);
     }
 
     if (setup.Flag(0x10)) {
@@ -333,31 +327,26 @@ std::vector<std::string> WordsFor(const Setup& setup) {
     return words;
 }
 
-Bytes From(const Bytes& bytes, std::size_t offset) {
-    return Bytes(bytes.begin() + static_cast<long>(std::min(offset, bytes.size())), bytes.end());
-}
-
 bool RadioHolds(sim::ControllerModel* host, const Bytes& image) {
     if (host == nullptr) {
         return false;
     }
-    const auto* radio = host->Extension<sim::RadioModel>();
-    return radio->updatesInstalled > 0 && radio->firmware == image;
+    const sim::RadioModel& radio = *host->radio;
+    return radio.updatesInstalled > 0 && radio.firmware == image;
 }
 
 bool FlashHolds(const sim::RadioFlashModel& flash, std::uint32_t address, const Bytes& image) {
     return flash.Read(address, image.size()) == image;
 }
 
-// A bootloader holds the image of a controller file: the bytes from offset
-// 8192 on. The device's checksum skips the image's first 48 bytes, so for an
+// A bootloader holds the image of a controller file: the bytes after its
+// start region. The device's checksum skips the image's header, so for an
 // image no longer than that a report delivered twice (taken, but failed on
 // the host's side, and sent again) cannot be noticed by device or host; the
 // image is then followed by the repeated bytes.
 bool BootloaderHolds(const sim::ControllerModel& device, const Bytes& file) {
-    constexpr std::size_t kUncheckedHeader = 48;
-    const Bytes image = From(file, kControllerImageOffset);
-    if (image.size() > kUncheckedHeader) {
+    const Bytes image = Tail(file, ControllerImage::kStart);
+    if (image.size() > ControllerImage::kHeader) {
         return device.firmware == image;
     }
     return device.firmware.size() >= image.size() &&
@@ -388,7 +377,7 @@ void CheckOutcome(const Setup& setup, const Bench& bench, int status) {
             Violation(std::string("reported success, but ") + what);
         }
     };
-    const sim::RadioFlashModel& flash = bench.controller->Extension<sim::SwdProbeModel>()->flash;
+    const sim::RadioFlashModel& flash = bench.controller->swdProbe->flash;
     const Bytes& application = setup.Sized(images.application).bytes;
     switch (setup.command) {
         case Command::ControllerUpdate:
@@ -450,19 +439,15 @@ void CheckOutcome(const Setup& setup, const Bench& bench, int status) {
     }
 }
 
-// For reading one input: every transfer each device saw, then the totals.
+// For reading one input: every transfer each device saw, as its protocol
+// names it, then the totals.
 void ShowWire() {
     const sim::World& world = sim::World::Get();
-    static const char* const kTransfers[] = {"set", "get", "write", "read"};
     for (const auto& device : world.devices) {
+        WireDecoder decoder(*device);
         for (const sim::WireRecord& record : device->wire) {
-            std::printf("%8llu ms %s %-5s %s", static_cast<unsigned long long>(record.timeMs),
-                        device->name.c_str(), kTransfers[static_cast<int>(record.transfer)],
-                        record.ok ? "  " : "X ");
-            for (std::size_t i = 0; i < std::min<std::size_t>(record.bytes.size(), 8); ++i) {
-                std::printf(" %02x", record.bytes[i]);
-            }
-            std::printf(record.bytes.size() > 8 ? " ... (%zu bytes)\n" : "\n", record.bytes.size());
+            std::printf("%8llu ms %s: %s\n", static_cast<unsigned long long>(record.timeMs),
+                        device->name.c_str(), decoder.Describe(record).c_str());
         }
     }
     std::printf("[%llu transfers, %llu ms of virtual time]\n",
@@ -487,7 +472,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Setup setup = ReadSetup(script);
     const Bench bench = PlugDevices(setup);
     const std::vector<std::string> words = WordsFor(setup);
-    const fuzz::QuietRun run = fuzz::RunQuietly(words, setup.EditionToUse());
+    const RunResult run = fuzz::RunQuietly(words, setup.EditionToUse());
     if (std::getenv("QUORL_FUZZ_ECHO") != nullptr) {
         ShowWire();
     }

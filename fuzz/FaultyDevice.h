@@ -14,6 +14,7 @@
 
 #include "fuzz/FaultScript.h"
 #include "sim/SimWorld.h"
+#include "sim/WireNames.h"
 
 namespace fuzz {
 
@@ -63,7 +64,7 @@ public:
             case 0:  // refused
                 return std::nullopt;
             case 1:  // a busy acknowledgement; the real answer is still to come
-                return Acknowledgement(kBusy);
+                return Acknowledgement(sim::kStatusBusy);
             case 2:  // a failing acknowledgement (never 0 and never busy)
                 return Acknowledgement(static_cast<std::uint16_t>(3 + fault.param));
             case 3:  // gone
@@ -130,7 +131,8 @@ public:
     }
 
 private:
-    static constexpr std::uint16_t kBusy = 2;
+    static constexpr std::size_t kReportLength = 64;
+    static constexpr std::size_t kStatusOffset = 6;
     static constexpr std::uint32_t kSlowStepMs = 20;
     static constexpr std::uint32_t kBounceStepMs = 100;
 
@@ -159,10 +161,10 @@ private:
     }
 
     static sim::Bytes Acknowledgement(std::uint16_t status) {
-        sim::Bytes report(64, 0);
-        report[0] = 0x94;
-        report[6] = static_cast<std::uint8_t>(status);
-        report[7] = static_cast<std::uint8_t>(status >> 8);
+        sim::Bytes report(kReportLength, 0);
+        report[0] = sim::kAcknowledgement;
+        report[kStatusOffset] = static_cast<std::uint8_t>(status);
+        report[kStatusOffset + 1] = static_cast<std::uint8_t>(status >> 8);
         return report;
     }
 

@@ -1,19 +1,18 @@
-// What every fuzz target needs: the tool run in-process with its console
-// swallowed or captured, image files in a directory of this process, and a
-// way to stop on a broken rule so that libFuzzer keeps the input.
+// What the fuzz targets add to the shared test support: reading an input
+// from the front, a directory of image files for the process, running the
+// tool quietly, and stopping on a broken rule so that libFuzzer keeps the input.
 #pragma once
 
 #include <cstdint>
-#include <iostream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
 #include "app/Edition.h"
+#include "testsupport/Bytes.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/TempFiles.h"
 
 namespace fuzz {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // Reads a fuzz input from the front; bytes past its end read as 0.
 class ByteReader {
@@ -34,72 +33,21 @@ private:
     std::size_t at = 0;
 };
 
-// Swallows everything written to it, remembering only whether it ended a line.
-class NullBuffer : public std::streambuf {
-public:
-    // True when nothing was written or the last character was a line end.
-    bool EndsLine() const { return last == '\n'; }
+// The process's directory of image files, made on first use and removed with
+// everything in it when the process exits. Its path holds no image marker
+// ("_dongle", "_module", "ivane", "linktester"), so file names alone choose
+// the command.
+const TempDirectory& ProcessTempDir();
 
-protected:
-    int overflow(int c) override {
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            last = traits_type::to_char_type(c);
-        }
-        return traits_type::not_eof(c);
-    }
-    std::streamsize xsputn(const char* text, std::streamsize n) override {
-        if (n > 0) {
-            last = text[n - 1];
-        }
-        return n;
-    }
-
-private:
-    char last = '\n';
-};
-
-// Points std::cout and std::cerr at other buffers for its lifetime.
-class RedirectedConsole {
-public:
-    RedirectedConsole(std::streambuf* out, std::streambuf* err);
-    ~RedirectedConsole();
-    RedirectedConsole(const RedirectedConsole&) = delete;
-    RedirectedConsole& operator=(const RedirectedConsole&) = delete;
-
-private:
-    std::streambuf* oldOut;
-    std::streambuf* oldErr;
-};
-
-// A directory of this process under /tmp, made on first use and removed with
-// everything in it when the process exits.
-const std::string& ProcessTempDir();
-
-// Writes the bytes to a file of that name in the process's directory and
-// returns its path.
-std::string WriteTempFile(const std::string& name, const Bytes& content);
-
-// Runs the tool as "QuorlFirmwareUpdateApp words..." and returns its exit status.
-int RunWords(const std::vector<std::string>& words, Edition edition);
-
-struct QuietRun {
-    int status = 0;
-    bool outEndsLine = true;  // standard output ended with a whole line
-    bool errEndsLine = true;  // standard error likewise
-};
-
-// RunWords with the console swallowed; with QUORL_FUZZ_ECHO set in the
-// environment (to read what one input does), the console and the exit status
-// are shown instead.
-QuietRun RunQuietly(const std::vector<std::string>& words, Edition edition);
+// The tool run with its console captured; with QUORL_FUZZ_ECHO set in the
+// environment (to read what one input does), on the real console instead,
+// with its command line and exit status.
+RunResult RunQuietly(const std::vector<std::string>& words, Edition edition);
 
 // After a command on the simulated bus: its console ended with whole lines
 // (standard error only when it is no terminal, where the progress bar is
 // erased without one) and no device handle is left open.
-void CheckConsoleAndHandles(const QuietRun& run);
-
-// Deterministic bytes that differ from position to position.
-Bytes PatternBytes(std::size_t size, std::uint32_t seed);
+void CheckConsoleAndHandles(const RunResult& run);
 
 // A broken rule: says which on the real standard error and traps, so that
 // libFuzzer reports the input as a crash.

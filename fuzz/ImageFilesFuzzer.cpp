@@ -29,40 +29,19 @@
 #include "fuzz/FuzzSupport.h"
 #include "image/FirmwareUpdater.h"
 #include "sim/ReferenceChecksum.h"
+#include "testsupport/ControllerImage.h"
+#include "testsupport/ImageProfiles.h"
+#include "testsupport/ToolLines.h"
 
 namespace {
 
 using fuzz::ByteReader;
-using fuzz::Bytes;
 using fuzz::Violation;
 
-constexpr std::size_t kControllerChecksumOffset = 8192 + 48;
+constexpr std::size_t kControllerChecksumOffset =
+    ControllerImage::kStart + ControllerImage::kHeader;
 constexpr std::size_t kLargeFileSize = 256 * 1024 + 1000;
 constexpr int kLargestPadSize = 8192;
-
-// A device that only answers for its image layout, with the fuzzer's pad size.
-class ProfileDevice : public QuorlControllerDevice {
-public:
-    explicit ProfileDevice(int padSize) : QuorlControllerDevice(0), padSize(padSize) {}
-    int GetChecksumPadSize() override { return padSize; }
-
-private:
-    int padSize;
-};
-
-std::string Digits(const std::array<std::uint8_t, 16>& checksum, const char* separator,
-                   const char* prefix) {
-    std::ostringstream text;
-    text << std::hex << std::setfill('0');
-    for (std::size_t i = 0; i < checksum.size(); ++i) {
-        text << (i == 0 ? "" : separator) << prefix << std::setw(2) << int{checksum[i]};
-    }
-    return text.str();
-}
-
-Bytes From(const Bytes& bytes, std::size_t offset) {
-    return Bytes(bytes.begin() + static_cast<long>(std::min(offset, bytes.size())), bytes.end());
-}
 
 void CheckChecksum(ByteReader& input) {
     const auto padLow = input.Byte();
@@ -77,72 +56,54 @@ void CheckChecksum(ByteReader& input) {
             file.insert(file.end(), once.begin(), once.end());
         }
     }
-    const std::string path = fuzz::WriteTempFile("checksum.bin", file);
+    const std::string path = fuzz::ProcessTempDir().Write("checksum.bin", file);
 
-    ProfileDevice device(pad);
+    PadSizeProfile device(pad);
     std::array<std::uint8_t, 16> checksum{};
     if (FirmwareUpdater(&device).ComputeImageChecksum(path, offset, checksum.data()) != 0) {
         Violation("the checksum of an existing file failed");
     }
-    if (checksum != sim::ReferenceChecksum(From(file, offset), pad)) {
+    if (checksum != sim::ReferenceChecksum(Tail(file, offset), pad)) {
         Violation("the image checksum differs from the devices' computation");
     }
 }
 
 struct ReleaseImage {
     std::string path;
-    std::array<std::uint8_t, 16> checksum{};
+    Checksum128 checksum{};
 };
 
 // The firmware file of a release check, written unless it is to be missing.
 ReleaseImage WriteReleaseImage(bool radio, bool missing, std::int8_t adjustment,
                                const Bytes& tail) {
     ReleaseImage image;
-    image.path = fuzz::ProcessTempDir() + (radio ? "/firmware_module.bin" : "/firmware.bin");
+    const std::string name = radio ? "firmware_module.bin" : "firmware.bin";
+    image.path = (std::filesystem::path(fuzz::ProcessTempDir().Path()) / name).string();
     std::filesystem::remove(image.path);
     if (missing) {
         return image;
     }
     Bytes file;
     if (!radio) {
-        file = fuzz::PatternBytes(
+        file = PatternBytes(
             static_cast<std::size_t>(static_cast<long>(kControllerChecksumOffset) + adjustment),
             11);
     }
     file.insert(file.end(), tail.begin(), tail.end());
-    fuzz::WriteTempFile(radio ? "firmware_module.bin" : "firmware.bin", file);
+    fuzz::ProcessTempDir().Write(name, file);
     image.checksum = radio ? sim::ReferenceChecksum(file, -1)
-                           : sim::ReferenceChecksum(From(file, kControllerChecksumOffset), 0);
+                           : sim::ReferenceChecksum(Tail(file, kControllerChecksumOffset), 0);
     return image;
 }
 
-struct Console {
-    int status = 0;
-    std::string out;
-    std::string err;
-};
-
-Console Run(const std::vector<std::string>& words) {
-    std::ostringstream out;
-    std::ostringstream err;
-    Console console;
-    {
-        const fuzz::RedirectedConsole redirected(out.rdbuf(), err.rdbuf());
-        console.status = fuzz::RunWords(words, Edition::Standard);
-    }
-    console.out = out.str();
-    console.err = err.str();
-    return console;
-}
-
-void Expect(bool holds, const std::string& what, const Console& console) {
+void Expect(bool holds, const std::string& what, const RunResult& console) {
     if (!holds) {
         Violation(what + "\n--- exit status " + std::to_string(console.status) + "\n--- stdout\n" +
                   console.out + "--- stderr\n" + console.err);
     }
 }
 
-void ExpectFailure(const Console& console, const std::string& errorLine) {
+void ExpectFailure(const RunResult& console, const std::string& errorLine) {
     Expect(console.status == 1 && console.out.empty() && console.err == errorLine + "\n",
            "expected only \"" + errorLine + "\" and exit status 1", console);
 }
@@ -191,22 +152,23 @@ void CheckManifest(ByteReader& input) {
     const ReleaseImage image =
         WriteReleaseImage((flags & 0x01) != 0, firmwareMissing, adjustment, input.Rest());
 
-    std::string bootloaderPath = fuzz::ProcessTempDir() + "/bootloader.bin";
+    const std::filesystem::path directory = fuzz::ProcessTempDir().Path();
+    std::string bootloaderPath = (directory / "bootloader.bin").string();
     std::filesystem::remove(bootloaderPath);
     if (bootloaderIsDirectory) {
-        bootloaderPath = fuzz::ProcessTempDir() + "/directory";
+        bootloaderPath = (directory / "directory").string();
         std::filesystem::create_directory(bootloaderPath);
     } else if (!bootloaderMissing) {
-        fuzz::WriteTempFile("bootloader.bin", bootloader);
+        fuzz::ProcessTempDir().Write("bootloader.bin", bootloader);
     }
     std::vector<std::string> words = {"-v", image.path, timestamp};
     if (withBootloader) {
         words.push_back(bootloaderPath);
     }
-    const Console console = Run(words);
+    const RunResult console = RunTool(words);
 
     if (firmwareMissing) {
-        ExpectFailure(console, "Unable to open: " + image.path);
+        ExpectFailure(console, UnableToOpen(image.path));
         return;
     }
     std::string bootloaderEntry;
@@ -241,7 +203,7 @@ void CheckManifest(ByteReader& input) {
     const std::string block =
         "\t\"\"\n\t{\n" + Entry("firmwarebinary", "/firmware/" + marker + printed + ".bin") +
         Entry("firmwaretimestamp", printed) + Entry("minclientpackage", "") +
-        Entry("crc128", Digits(image.checksum, "", "")) + bootloaderEntry + "\t}\n";
+        Entry("crc128", HexDigits(image.checksum)) + bootloaderEntry + "\t}\n";
     Expect(console.out == block, "the manifest block is not the expected one", console);
 }
 
@@ -253,15 +215,14 @@ void CheckCrcExport(ByteReader& input) {
     const ReleaseImage image =
         WriteReleaseImage((flags & 0x01) != 0, missing, adjustment, input.Rest());
 
-    const Console console = Run({headerLine ? "-C" : "-c", image.path});
+    const RunResult console = RunTool({headerLine ? "-C" : "-c", image.path});
 
     if (missing) {
-        ExpectFailure(console, "Unable to open: " + image.path);
+        ExpectFailure(console, UnableToOpen(image.path));
         return;
     }
     const std::string expected =
-        headerLine ? "#define RADIO_CRC " + Digits(image.checksum, ", ", "0x") + "\n"
-                   : Digits(image.checksum, "", "") + "\n";
+        (headerLine ? RadioCrcLine(image.checksum) : HexDigits(image.checksum)) + "\n";
     Expect(console.status == 0 && console.err.empty() && console.out == expected,
            "the CRC export is not the checksum", console);
 }

@@ -8,7 +8,7 @@
 #include <libudev.h>
 
 #include "platform/DeviceAccess.h"
-#include "platform/HidrawAccess.h"
+#include "platform/LinuxAccessText.h"
 #include "platform/UdevHandles.h"
 
 namespace platform {
@@ -27,6 +27,15 @@ bool HasIds(udev_device* hidraw, std::uint16_t vendorId, std::uint16_t productId
 
 }  // namespace
 
+NodeAccess CheckNodeAccess(const std::string& node) {
+    if (access(node.c_str(), R_OK | W_OK) == 0) {
+        return NodeAccess::Granted;
+    }
+    return errno == EACCES || errno == EPERM ? NodeAccess::Denied : NodeAccess::Unavailable;
+}
+
+InaccessibleDevice DeniedNode(const std::string& node) { return LinuxDeniedNode(node); }
+
 std::optional<InaccessibleDevice> FindInaccessibleHidDevice(std::uint16_t vendorId,
                                                             std::uint16_t productId) {
     UdevContext context(udev_new());
@@ -43,8 +52,8 @@ std::optional<InaccessibleDevice> FindInaccessibleHidDevice(std::uint16_t vendor
         UdevDevice hidraw(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
         const char* node = hidraw ? udev_device_get_devnode(hidraw.get()) : nullptr;
         if (node != nullptr && HasIds(hidraw.get(), vendorId, productId) &&
-            access(node, R_OK | W_OK) != 0 && errno == EACCES) {
-            return DeniedHidrawNode(node);
+            CheckNodeAccess(node) == NodeAccess::Denied) {
+            return LinuxDeniedNode(node);
         }
     }
     return std::nullopt;

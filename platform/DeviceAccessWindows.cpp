@@ -59,7 +59,16 @@ bool HasIds(std::wstring path, std::uint16_t vendorId, std::uint16_t productId) 
     return path.find(ids) != std::wstring::npos;
 }
 
+constexpr const char* kRemedy =
+    "close any other program that uses it, replug it and run the command again";
+
 }  // namespace
+
+// Windows grants a device by opening it, not by permissions that could be
+// read beforehand.
+NodeAccess CheckNodeAccess(const std::string&) { return NodeAccess::Unavailable; }
+
+InaccessibleDevice DeniedNode(const std::string& node) { return {node, "access denied", kRemedy}; }
 
 std::optional<InaccessibleDevice> FindInaccessibleHidDevice(std::uint16_t vendorId,
                                                             std::uint16_t productId) {
@@ -81,9 +90,10 @@ std::optional<InaccessibleDevice> FindInaccessibleHidDevice(std::uint16_t vendor
         char name[40];
         std::snprintf(name, sizeof name, "USB device VID_%04X&PID_%04X",
                       static_cast<unsigned>(vendorId), static_cast<unsigned>(productId));
-        return InaccessibleDevice{
-            name, error == ERROR_SHARING_VIOLATION ? "in use by another program" : "access denied",
-            "close any other program that uses it, replug it and run the command again"};
+        if (error == ERROR_ACCESS_DENIED) {
+            return DeniedNode(name);
+        }
+        return InaccessibleDevice{name, "in use by another program", kRemedy};
     }
     return std::nullopt;
 }

@@ -25,6 +25,13 @@ struct UsbDevice {
     // /dev/ttyACM0), or empty when it has none or, as on Windows, when the
     // port is named in the display name only.
     std::string serialPort;
+    // From the device descriptor: IDs, release (bcdDevice), and the serial
+    // number and product strings, empty when the device gives none.
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t revision = 0;
+    std::string serialNumber = {};
+    std::string product = {};
 };
 
 // The USB devices present now, in the system's listing order. A listing that

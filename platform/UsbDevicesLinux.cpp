@@ -75,11 +75,17 @@ std::vector<UsbDevice> ListUsbDevices() {
             continue;
         }
         const char* product = udev_device_get_sysattr_value(device.get(), "product");
+        const char* serialNumber = udev_device_get_sysattr_value(device.get(), "serial");
         UsbDevice listed;
         listed.hardwareIds = UsbHardwareIds(vendorId, productId, revision);
         listed.serialPort = SerialPortBelow(context.get(), device.get());
         listed.displayName =
             UsbDisplayName(product != nullptr ? product : "USB device", listed.serialPort);
+        listed.vendorId = vendorId;
+        listed.productId = productId;
+        listed.revision = revision;
+        listed.serialNumber = serialNumber != nullptr ? serialNumber : "";
+        listed.product = product != nullptr ? product : "";
         devices.push_back(std::move(listed));
     }
     return devices;

@@ -3,10 +3,16 @@
 // hardware IDs and its display name ("USB Serial Device (COM5)" for a port).
 #include "platform/Platform.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "platform/DeviceInfoList.h"
 #include "platform/WideText.h"
+
+// The property keys, defined in this file.
+#include <initguid.h>
+
+#include <devpkey.h>
 
 namespace platform {
 
@@ -41,6 +47,34 @@ std::vector<std::string> MultiText(const std::wstring& stored) {
     return texts;
 }
 
+// The product string from the device descriptor, as the bus reported it.
+std::string ProductString(HDEVINFO list, SP_DEVINFO_DATA& DeviceInfoData) {
+    wchar_t product[256] = {};
+    DEVPROPTYPE type = 0;
+    if (!SetupDiGetDevicePropertyW(list, &DeviceInfoData, &DEVPKEY_Device_BusReportedDeviceDesc,
+                                   &type, reinterpret_cast<BYTE*>(product),
+                                   sizeof product - sizeof(wchar_t), nullptr, 0) ||
+        type != DEVPROP_TYPE_STRING) {
+        return {};
+    }
+    return Utf8FromWide(product);
+}
+
+// The serial number, which Windows makes the last part of the instance ID
+// (USB\VID_2548&PID_1001\0123ABC); a device without one gets a made-up part
+// with "&" in it.
+std::string SerialNumber(HDEVINFO list, SP_DEVINFO_DATA& DeviceInfoData) {
+    wchar_t instance[512] = {};
+    if (!SetupDiGetDeviceInstanceIdW(list, &DeviceInfoData, instance, 511, nullptr)) {
+        return {};
+    }
+    const std::wstring id(instance);
+    const std::wstring last = id.substr(id.find_last_of(L'\\') + 1);
+    return id.find(L'\\') == std::wstring::npos || last.find(L'&') != std::wstring::npos
+               ? std::string()
+               : Utf8FromWide(last);
+}
+
 }  // namespace
 
 std::vector<UsbDevice> ListUsbDevices() {
@@ -64,6 +98,18 @@ std::vector<UsbDevice> ListUsbDevices() {
             device.displayName = names.front();
         }
         // The port's name is in the display name; there is no device node.
+        unsigned vendorId = 0;
+        unsigned productId = 0;
+        unsigned revision = 0;
+        if (!device.hardwareIds.empty() &&
+            std::sscanf(device.hardwareIds.front().c_str(), "USB\\VID_%4x&PID_%4x&REV_%4x",
+                        &vendorId, &productId, &revision) >= 2) {
+            device.vendorId = static_cast<std::uint16_t>(vendorId);
+            device.productId = static_cast<std::uint16_t>(productId);
+            device.revision = static_cast<std::uint16_t>(revision);
+        }
+        device.serialNumber = SerialNumber(list.get(), DeviceInfoData);
+        device.product = ProductString(list.get(), DeviceInfoData);
         devices.push_back(std::move(device));
     }
     return devices;

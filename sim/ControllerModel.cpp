@@ -1,30 +1,24 @@
 #include "sim/ControllerModel.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
-
-#include "sim/RadioModel.h"
-#include "sim/Scenario.h"
-#include "sim/SwdProbeModel.h"
 
 namespace sim {
 
 namespace {
 
 constexpr std::size_t kHeaderSize = 48;  // image bytes the checksum skips
-constexpr std::uint16_t kStatusChecksumMismatch = 1;
+constexpr std::size_t kReportLength = 64;
+constexpr std::size_t kStatusOffset = 6;
+constexpr std::size_t kShortReplyLength = 4;
+constexpr std::size_t kLongReplyLength = 80;
 
-std::vector<ExtensionFactory>& ExtensionFactories() {
-    static std::vector<ExtensionFactory> factories;
-    return factories;
+constexpr ControllerModel::Mode kApplication = ControllerModel::Mode::Application;
+
+bool Is(const Bytes& payload, const std::array<std::uint8_t, 4>& magic) {
+    return std::equal(payload.begin(), payload.end(), magic.begin(), magic.end());
 }
 
 }  // namespace
-
-ExtensionRegistration::ExtensionRegistration(ExtensionFactory factory) {
-    ExtensionFactories().push_back(std::move(factory));
-}
 
 void AckChannel::Arm(std::uint16_t finalStatus, int busyPolls) {
     status = finalStatus;
@@ -33,16 +27,16 @@ void AckChannel::Arm(std::uint16_t finalStatus, int busyPolls) {
 }
 
 Bytes AckChannel::NextReport() {
-    Bytes report(64, 0);
+    Bytes report(kReportLength, 0);
     if (armed) {
-        report[0] = 0x94;
+        report[0] = kAcknowledgement;
         std::uint16_t value = status;
         if (busyLeft > 0) {
             --busyLeft;
-            value = 2;
+            value = kStatusBusy;
         }
-        report[6] = static_cast<std::uint8_t>(value);
-        report[7] = static_cast<std::uint8_t>(value >> 8);
+        report[kStatusOffset] = static_cast<std::uint8_t>(value);
+        report[kStatusOffset + 1] = static_cast<std::uint8_t>(value >> 8);
     }
     if (malformed > 0) {
         --malformed;
@@ -50,40 +44,58 @@ Bytes AckChannel::NextReport() {
     }
     if (shortReplies > 0) {
         --shortReplies;
-        report.resize(4);
+        report.resize(kShortReplyLength);
     } else if (longReplies > 0) {
         --longReplies;
-        report.resize(80, 0xEE);
+        report.resize(kLongReplyLength, 0xEE);
     }
     return report;
 }
 
-ControllerModel::ControllerModel(Mode mode, std::uint16_t appProductId,
-                                 std::uint16_t bootloaderProductId, const char* name)
-    : SimDevice(kVendor, mode == Mode::Application ? appProductId : bootloaderProductId, name),
+ControllerModel::ControllerModel(Mode mode)
+    : ControllerModel(mode, {kControllerApp, kControllerBootloader, "controller", true, true}) {
+    descriptor = {L"QC7F0012", 0x0104, L"Quorl", L"Quorl Wired Controller"};
+    bootloaderDescriptor = {L"QC7F0012", 0x0100, L"Quorl", L"Quorl Controller Bootloader"};
+}
+
+ControllerModel::ControllerModel(Mode mode, const Hardware& hardware)
+    : SimDevice(kVendor,
+                mode == kApplication ? hardware.appProductId : hardware.bootloaderProductId,
+                hardware.name),
       mode(mode),
-      appProductId(appProductId),
-      bootloaderProductId(bootloaderProductId),
+      appProductId(hardware.appProductId),
+      bootloaderProductId(hardware.bootloaderProductId),
       receivedChecksum(kHeaderSize) {
-    for (const ExtensionFactory& factory : ExtensionFactories()) {
-        extensions.push_back(factory());
+    if (hardware.hasRadio) {
+        radio.emplace();
     }
+    if (hardware.hasSwdProbe) {
+        swdProbe.emplace();
+    }
+}
+
+bool ControllerModel::OfferToExtensions(std::uint8_t code, const Bytes& payload, bool& accepted) {
+    for (auto& extension : extensions) {
+        if (extension->OnCommand(*this, code, payload, accepted)) {
+            return true;
+        }
+    }
+    return (radio && radio->OnCommand(*this, code, payload, accepted)) ||
+           (swdProbe && swdProbe->OnCommand(*this, code, payload, accepted));
 }
 
 bool ControllerModel::OnSetFeature(const Bytes& data) {
     if (data.size() < 2) {
         return false;
     }
-    const std::uint8_t length = std::min<std::uint8_t>(data[1], 62);
-    const Bytes payload(data.begin() + 2, data.begin() + 2 + length);
-    for (auto& extension : extensions) {
-        bool accepted = false;
-        if (extension->OnCommand(*this, data[0], payload, accepted)) {
-            return accepted;
-        }
+    const std::size_t length = std::min<std::size_t>({data[1], kMaxPayload, data.size() - 2});
+    const Bytes payload(data.begin() + 2, data.begin() + 2 + static_cast<long>(length));
+    bool accepted = false;
+    if (OfferToExtensions(data[0], payload, accepted)) {
+        return accepted;
     }
-    return mode == Mode::Application ? OnApplicationCommand(data[0], payload)
-                                     : OnBootloaderCommand(data[0], payload);
+    return mode == kApplication ? OnApplicationCommand(data[0], payload)
+                                : OnBootloaderCommand(data[0], payload);
 }
 
 std::optional<Bytes> ControllerModel::OnGetFeature() {
@@ -96,30 +108,34 @@ std::optional<Bytes> ControllerModel::OnGetFeature() {
             return reply;
         }
     }
+    if (swdProbe) {
+        if (std::optional<Bytes> reply = swdProbe->OnGetFeature(*this)) {
+            return reply;
+        }
+    }
     return ack.NextReport();
 }
 
 void ControllerModel::Restart(Mode next) {
     mode = next;
-    const std::uint16_t pid = next == Mode::Application ? appProductId : bootloaderProductId;
+    const std::uint16_t pid = next == kApplication ? appProductId : bootloaderProductId;
     ReenumerateAt(World::Get().NowMs() + rebootDelayMs, pid);
     ack.Disarm();
 }
 
 bool ControllerModel::OnApplicationCommand(std::uint8_t code, const Bytes& payload) {
-    static const Bytes kBootloaderMagic = {0x5E, 0x71, 0xD2, 0x3A};
     switch (code) {
-        case 0x95:
-            if (payload == kBootloaderMagic) {
-                ++rebootsIntoBootloader;
-                if (!ignoreReboot) {
-                    Restart(Mode::Bootloader);
-                }
-                return true;
+        case kRestart:
+            if (!Is(payload, kBootloaderMagic)) {
+                return false;
             }
-            return false;
-        case 0x9A:
-            if (payload.size() != 16) {
+            ++rebootsIntoBootloader;
+            if (!ignoreReboot) {
+                Restart(Mode::Bootloader);
+            }
+            return true;
+        case kEmcRecord:
+            if (payload.size() != kEmcRecordLength) {
                 return false;
             }
             emcRecords.push_back(payload);
@@ -131,7 +147,7 @@ bool ControllerModel::OnApplicationCommand(std::uint8_t code, const Bytes& paylo
 
 bool ControllerModel::OnBootloaderCommand(std::uint8_t code, const Bytes& payload) {
     switch (code) {
-        case 0x91:
+        case kStartUpdate:
             ++updatesStarted;
             received.clear();
             receivedBytes = 0;
@@ -139,106 +155,53 @@ bool ControllerModel::OnBootloaderCommand(std::uint8_t code, const Bytes& payloa
             checksumReceived.reset();
             ack.Arm(startStatus, busyPolls);
             return true;
-        case 0x92:
+        case kImageData:
             if (!World::Get().boundedMemory) {
                 received.insert(received.end(), payload.begin(), payload.end());
             }
             receivedBytes += payload.size();
             receivedChecksum.Add(payload.data(), payload.size());
             return true;
-        case 0x93: {
-            if (payload.size() != 16) {
+        case kImageChecksum: {
+            if (payload.size() != kChecksumLength) {
                 return false;
             }
-            std::array<std::uint8_t, 16> sent{};
+            std::array<std::uint8_t, kChecksumLength> sent{};
             std::copy(payload.begin(), payload.end(), sent.begin());
             checksumReceived = sent;
-            std::uint16_t status =
-                receivedChecksum.Value() == sent ? 0 : kStatusChecksumMismatch;
+            std::uint16_t status = receivedChecksum.Value() == sent ? kStatusOk : kStatusFailed;
             if (verifyStatus) {
                 status = *verifyStatus;
             }
-            if (status == 0) {
+            if (status == kStatusOk) {
                 firmware = received;
             }
             ack.Arm(status, busyPolls);
             return true;
         }
-        case 0x95:
+        case kRestart:
             if (!payload.empty()) {
                 return false;
             }
             ++resetsFromBootloader;
-            Restart(Mode::Application);
+            Restart(kApplication);
             return true;
-        case 0xA0:
+        case kBoardRevision:
             if (payload.size() != 4) {
                 return false;
             }
             boardRevision = static_cast<std::uint32_t>(payload[0] | (payload[1] << 8) |
                                                        (payload[2] << 16) | (payload[3] << 24));
             return true;
-        case 0xA9:
-            if (payload.size() != 17) {
+        case kUnitSerial:
+            if (payload.size() != kUnitSerialLength + 1) {
                 return false;
             }
-            std::copy(payload.begin(), payload.begin() + 16, unitSerial.begin());
+            std::copy(payload.begin(), payload.begin() + kUnitSerialLength, unitSerial.begin());
             return true;
         default:
             return false;
     }
 }
-
-}  // namespace sim
-
-namespace sim {
-
-bool ApplyControllerSetting(SimDevice& device, const std::string& key, const std::string& value) {
-    auto& controller = static_cast<ControllerModel&>(device);
-    const long number = std::atol(value.c_str());
-    if (key == "busy") {
-        controller.busyPolls = static_cast<int>(number);
-    } else if (key == "start-status") {
-        controller.startStatus = static_cast<std::uint16_t>(number);
-    } else if (key == "verify-status") {
-        controller.verifyStatus = static_cast<std::uint16_t>(number);
-    } else if (key == "reboot-delay") {
-        controller.rebootDelayMs = static_cast<std::uint32_t>(number);
-    } else if (key == "fail-ack-reads") {
-        controller.ack.failReads = static_cast<int>(number);
-    } else if (key == "short-acks") {
-        controller.ack.shortReplies = static_cast<int>(number);
-    } else if (key == "malformed-acks") {
-        controller.ack.malformed = static_cast<int>(number);
-    } else if (key == "long-acks") {
-        controller.ack.longReplies = static_cast<int>(number);
-    } else if (key == "ignore-reboot") {
-        controller.ignoreReboot = number != 0;
-    } else {
-        return ApplyRadioSetting(controller, key, value) ||
-               ApplySwdProbeSetting(controller, key, value);
-    }
-    return true;
-}
-
-namespace {
-
-const ModelRegistration kController(
-    "controller",
-    "wired controller running its application (0x1102); settings busy=N start-status=S "
-    "verify-status=S reboot-delay=MS fail-ack-reads=N short-acks=N malformed-acks=N long-acks=N "
-    "ignore-reboot=1 radio-app=0 radio-bootloader=0 radio-verify-status=S " +
-        std::string(SwdProbeSettingsHelp()),
-    [](World& world) -> SimDevice& { return world.Add<ControllerModel>(); },
-    ApplyControllerSetting);
-
-const ModelRegistration kControllerBootloader(
-    "controller-bootloader", "wired controller already in its USB bootloader (0x1002); settings as controller",
-    [](World& world) -> SimDevice& {
-        return world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
-    },
-    ApplyControllerSetting);
-
-}  // namespace
 
 }  // namespace sim

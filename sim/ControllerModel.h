@@ -2,27 +2,24 @@
 // magic and EMC records, and its USB bootloader (0x1002), which takes an
 // image (start, data, checksum), checks the checksum with its own
 // computation, acknowledges with 0x94 reports, and resets to the application.
+// The devices that speak the same protocol (the dongle's application, the
+// Tivane's bootloader) are built on it with their own identities and parts.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
+#include "sim/CommandExtension.h"
+#include "sim/RadioModel.h"
 #include "sim/ReferenceChecksum.h"
 #include "sim/SimWorld.h"
+#include "sim/SwdProbeModel.h"
+#include "sim/WireNames.h"
 
 namespace sim {
-
-constexpr std::uint16_t kVendor = 0x28DE;
-constexpr std::uint16_t kControllerApp = 0x1102;
-constexpr std::uint16_t kControllerBootloader = 0x1002;
-constexpr std::uint16_t kDongleApp = 0x1142;
-constexpr std::uint16_t kDongleBootloader = 0x1042;
-constexpr std::uint16_t kTivaneBootloader = 0x1071;
 
 // The acknowledgement side of the controller's protocol: after a command that
 // needs one, busy (status 2) for some polls, then the final status.
@@ -45,43 +42,24 @@ private:
     bool armed = false;
 };
 
-class ControllerModel;
-
-// A protocol that rides on the controller's feature reports besides its own
-// command set (the radio's update commands, the SWD tunnel). Every
-// ControllerModel gets one instance of each registered extension.
-class CommandExtension {
-public:
-    virtual ~CommandExtension() = default;
-    // Offered every command before the controller's own handling. Returns
-    // true when the command is the extension's, with accepted saying whether
-    // the device took it (false: the transfer is refused).
-    virtual bool OnCommand(ControllerModel& host, std::uint8_t code, const Bytes& payload,
-                           bool& accepted) = 0;
-    // A reply of the extension's own for the next feature-report read, if it
-    // has one; otherwise the controller's acknowledgement report is read.
-    virtual std::optional<Bytes> OnGetFeature(ControllerModel& /*host*/) { return std::nullopt; }
-};
-
-using ExtensionFactory = std::function<std::unique_ptr<CommandExtension>()>;
-struct ExtensionRegistration {
-    explicit ExtensionRegistration(ExtensionFactory factory);
-};
-
 class ControllerModel : public SimDevice {
 public:
     enum class Mode { Application, Bootloader };
 
-    explicit ControllerModel(Mode mode = Mode::Application, std::uint16_t appProductId = kControllerApp,
-                             std::uint16_t bootloaderProductId = kControllerBootloader,
-                             const char* name = "controller");
+    // The wired controller, with its radio and its SWD probe.
+    explicit ControllerModel(Mode mode = Mode::Application);
 
     bool OnSetFeature(const Bytes& data) override;
     std::optional<Bytes> OnGetFeature() override;
+    const HidDescriptor& Descriptor() const override {
+        return mode == Mode::Bootloader ? bootloaderDescriptor : descriptor;
+    }
 
     Mode mode;
     std::uint16_t appProductId;
     std::uint16_t bootloaderProductId;
+    // What the bootloader enumerates with; descriptor is the application's.
+    HidDescriptor bootloaderDescriptor;
 
     // Faults and timing.
     std::uint32_t rebootDelayMs = 1500;        // gone this long after a reboot or reset
@@ -105,27 +83,33 @@ public:
     int resetsFromBootloader = 0;
     int rebootsIntoBootloader = 0;
 
+    // What rides on the device's reports besides its own command set, offered
+    // every command in this fixed order: first the extensions a test adds,
+    // then the radio, then the SWD probe. A device without a radio or a probe
+    // simply has no such part.
     std::vector<std::unique_ptr<CommandExtension>> extensions;
-    // The extension of the given type, or null.
-    template <class T>
-    T* Extension() {
-        for (auto& extension : extensions) {
-            if (auto* found = dynamic_cast<T*>(extension.get())) {
-                return found;
-            }
-        }
-        return nullptr;
-    }
+    std::optional<RadioModel> radio;
+    std::optional<SwdProbeModel> swdProbe;
 
 protected:
+    // Who a device of the controller's protocol is, and which parts it has.
+    struct Hardware {
+        std::uint16_t appProductId;
+        std::uint16_t bootloaderProductId;
+        const char* name;
+        bool hasRadio;
+        bool hasSwdProbe;
+    };
+    ControllerModel(Mode mode, const Hardware& hardware);
+
     // Commands of the current mode; false when refused.
     virtual bool OnApplicationCommand(std::uint8_t code, const Bytes& payload);
     virtual bool OnBootloaderCommand(std::uint8_t code, const Bytes& payload);
     void Restart(Mode next);
-};
 
-// The controller's settings for the simulated-device build (busy=N, ...),
-// which every device built on the controller's protocol takes too.
-bool ApplyControllerSetting(SimDevice& device, const std::string& key, const std::string& value);
+private:
+    // Whether an extension, the radio or the probe, in that order, takes the command.
+    bool OfferToExtensions(std::uint8_t code, const Bytes& payload, bool& accepted);
+};
 
 }  // namespace sim

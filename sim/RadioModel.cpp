@@ -1,28 +1,22 @@
 #include "sim/RadioModel.h"
 
 #include <algorithm>
-#include <cstdlib>
 
+#include "sim/ControllerModel.h"
+#include "sim/WireNames.h"
 
 namespace sim {
 
 namespace {
 
-constexpr std::uint8_t kRadioUpdateBegin = 0x97;
-constexpr std::uint8_t kRadioData = 0x98;
-constexpr std::uint8_t kRadioImageChecksum = 0x99;
-constexpr std::size_t kMaxRadioData = 48;
-constexpr std::uint16_t kStatusChecksumMismatch = 1;
 // The radio image is checksummed from its first byte, with no 0xFF padding.
 constexpr long long kRadioPadSize = -1;
-
-const ExtensionRegistration kRadioExtension([] { return std::make_unique<RadioModel>(); });
 
 }  // namespace
 
 bool RadioModel::OnCommand(ControllerModel& host, std::uint8_t code, const Bytes& payload,
                            bool& accepted) {
-    if (code != kRadioUpdateBegin && code != kRadioData && code != kRadioImageChecksum) {
+    if (code != kRadioBegin && code != kRadioData && code != kRadioChecksum) {
         return false;
     }
     accepted = false;
@@ -32,7 +26,7 @@ bool RadioModel::OnCommand(ControllerModel& host, std::uint8_t code, const Bytes
         return true;
     }
     switch (code) {
-        case kRadioUpdateBegin:
+        case kRadioBegin:
             ++updatesStarted;
             received.clear();
             receivedBytes = 0;
@@ -52,19 +46,18 @@ bool RadioModel::OnCommand(ControllerModel& host, std::uint8_t code, const Bytes
             accepted = true;
             break;
         default: {
-            if (payload.size() != 16) {
+            if (payload.size() != kChecksumLength) {
                 break;
             }
-            std::array<std::uint8_t, 16> sent{};
+            std::array<std::uint8_t, kChecksumLength> sent{};
             std::copy(payload.begin(), payload.end(), sent.begin());
             checksumReceived = sent;
-            std::uint16_t status = receivedChecksum.Value(kRadioPadSize) == sent
-                                       ? 0
-                                       : kStatusChecksumMismatch;
+            std::uint16_t status =
+                receivedChecksum.Value(kRadioPadSize) == sent ? kStatusOk : kStatusFailed;
             if (verifyStatus) {
                 status = *verifyStatus;
             }
-            if (status == 0) {
+            if (status == kStatusOk) {
                 firmware = received;
                 ++updatesInstalled;
             }
@@ -72,24 +65,6 @@ bool RadioModel::OnCommand(ControllerModel& host, std::uint8_t code, const Bytes
             accepted = true;
             break;
         }
-    }
-    return true;
-}
-
-bool ApplyRadioSetting(ControllerModel& host, const std::string& key, const std::string& value) {
-    RadioModel* radio = host.Extension<RadioModel>();
-    if (radio == nullptr) {
-        return false;
-    }
-    const long number = std::atol(value.c_str());
-    if (key == "radio-app") {
-        radio->takenByApplication = number != 0;
-    } else if (key == "radio-bootloader") {
-        radio->takenByBootloader = number != 0;
-    } else if (key == "radio-verify-status") {
-        radio->verifyStatus = static_cast<std::uint16_t>(number);
-    } else {
-        return false;
     }
     return true;
 }

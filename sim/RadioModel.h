@@ -1,18 +1,17 @@
 // The controller's radio chip as its update commands reach it, riding on the
-// controller's feature reports: in the controller's application (0x1102),
-// in its bootloader (0x1002), and over the wireless link of the dongle's
-// application (0x1142). Begin (0x97) clears the received image, data (0x98)
-// appends up to 48 bytes without any acknowledgement, and the checksum
-// (0x99) makes the radio check what it received with its own computation;
-// the controller then acknowledges once, with status 0 when it matched.
+// reports of its host: the controller's application (0x1102) and bootloader
+// (0x1002), and the dongle's application (0x1142) over its wireless link.
+// Begin (0x97) clears the received image, data (0x98) appends up to 48 bytes
+// without any acknowledgement, and the checksum (0x99) makes the radio check
+// what it received with its own computation; the host then acknowledges
+// once, with status 0 when it matched.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <string>
 
-#include "sim/ControllerModel.h"
+#include "sim/CommandExtension.h"
 #include "sim/ReferenceChecksum.h"
 
 namespace sim {
@@ -38,9 +37,5 @@ public:
     int updatesStarted = 0;
     int updatesInstalled = 0;
 };
-
-// Applies a radio setting (radio-app=0|1, radio-bootloader=0|1,
-// radio-verify-status=S) to a controller model; false for other keys.
-bool ApplyRadioSetting(ControllerModel& host, const std::string& key, const std::string& value);
 
 }  // namespace sim

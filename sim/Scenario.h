@@ -1,23 +1,18 @@
 // Plugging simulated devices in by name, for the simulated-device build:
 //   QUORL_SIM_DEVICES="controller:busy=3,dongle-app"
-// Each entry is a model name and ":"-separated key=value settings.
+// Each entry is a model name (ModelCatalog.h) and ":"-separated key=value
+// settings (ModelSettings.h).
 #pragma once
 
 #include <string>
 
 namespace sim {
 
-class SimDevice;
-
 // Plugs in every device the text names; false with a message on a bad entry.
 bool LoadScenario(const std::string& text, std::string& error);
 
 // The names and settings that LoadScenario knows, one per line.
 std::string ScenarioHelp();
-
-// Settings that every device understands (refuse-set, refuse-get,
-// unplug-after, appear-at); false when the key is not one of them.
-bool ApplyCommonSetting(SimDevice& device, const std::string& key, const std::string& value);
 
 // "key=value" split; value empty when there is no "=".
 void SplitSetting(const std::string& setting, std::string& key, std::string& value);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <cwchar>
 
 #include <hidapi/hidapi.h>
 
@@ -11,6 +12,7 @@
 struct hid_device_ {
     sim::SimDevice* device;
     std::uint64_t generation;
+    hid_device_info* info = nullptr;  // hid_get_device_info's, freed with the handle
 };
 
 namespace {
@@ -30,6 +32,41 @@ sim::Bytes Payload(const unsigned char* data, size_t length) {
     return length > 1 ? sim::Bytes(data + 1, data + length) : sim::Bytes{};
 }
 
+hid_device* OpenHandle(sim::SimDevice& device) {
+    ++sim::World::Get().liveHandles;
+    return new hid_device_{&device, device.Generation()};
+}
+
+wchar_t* CopyWide(const std::wstring& text) {
+    wchar_t* copy = new wchar_t[text.size() + 1];
+    std::wmemcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+// A string the device does not give: hidraw reads the manufacturer and
+// product from sysfs attributes that are then missing (null), and the serial
+// number from an empty HID_UNIQ (an empty string).
+wchar_t* CopyWideOrNull(const std::wstring& text) { return text.empty() ? nullptr : CopyWide(text); }
+
+hid_device_info* DeviceInfo(const sim::SimDevice& device, const sim::HidUsage& usage) {
+    const sim::HidDescriptor& descriptor = device.Descriptor();
+    auto* info = new hid_device_info{};
+    info->path = new char[device.path.size() + 1];
+    std::memcpy(info->path, device.path.c_str(), device.path.size() + 1);
+    info->vendor_id = device.vendorId;
+    info->product_id = device.productId;
+    info->serial_number = CopyWide(descriptor.serialNumber);
+    info->release_number = descriptor.releaseNumber;
+    info->manufacturer_string = CopyWideOrNull(descriptor.manufacturer);
+    info->product_string = CopyWideOrNull(descriptor.product);
+    info->usage_page = usage.page;
+    info->usage = usage.usage;
+    info->interface_number = descriptor.interfaceNumber;
+    info->next = nullptr;
+    info->bus_type = HID_API_BUS_USB;
+    return info;
+}
+
 }  // namespace
 
 extern "C" {
@@ -46,15 +83,73 @@ hid_device* hid_open(unsigned short vendor_id, unsigned short product_id, const 
         errno = device == nullptr ? ENOENT : EACCES;
         return nullptr;
     }
-    ++world.liveHandles;
-    return new hid_device_{device, device->Generation()};
+    return OpenHandle(*device);
+}
+
+hid_device* hid_open_path(const char* path) {
+    sim::World& world = sim::World::Get();
+    for (auto& device : world.devices) {
+        if (path != nullptr && device->path == path && world.Enumerates(*device)) {
+            world.RecordOpen(device->vendorId, device->productId, !device->accessDenied);
+            if (device->accessDenied) {
+                errno = EACCES;
+                return nullptr;
+            }
+            return OpenHandle(*device);
+        }
+    }
+    errno = ENOENT;
+    return nullptr;
+}
+
+// Every present device, in order of plugging, once per top-level collection;
+// 0 matches any ID.
+hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id) {
+    sim::World& world = sim::World::Get();
+    hid_device_info* first = nullptr;
+    hid_device_info** last = &first;
+    for (const auto& device : world.devices) {
+        if (world.Enumerates(*device) && (vendor_id == 0 || device->vendorId == vendor_id) &&
+            (product_id == 0 || device->productId == product_id)) {
+            for (const sim::HidUsage& usage : device->Descriptor().usages) {
+                *last = DeviceInfo(*device, usage);
+                last = &(*last)->next;
+            }
+        }
+    }
+    return first;
+}
+
+void hid_free_enumeration(hid_device_info* devices) {
+    while (devices != nullptr) {
+        hid_device_info* next = devices->next;
+        delete[] devices->path;
+        delete[] devices->serial_number;
+        delete[] devices->manufacturer_string;
+        delete[] devices->product_string;
+        delete devices;
+        devices = next;
+    }
 }
 
 void hid_close(hid_device* handle) {
     if (handle != nullptr) {
         --sim::World::Get().liveHandles;
+        hid_free_enumeration(handle->info);
         delete handle;
     }
+}
+
+// What the device was when the handle was opened, as hidapi keeps it.
+hid_device_info* hid_get_device_info(hid_device* handle) {
+    if (handle == nullptr || handle->device == nullptr) {
+        return nullptr;
+    }
+    if (handle->info == nullptr) {
+        const sim::SimDevice& device = *handle->device;
+        handle->info = DeviceInfo(device, device.Descriptor().usages.front());
+    }
+    return handle->info;
 }
 
 int hid_send_feature_report(hid_device* handle, const unsigned char* data, size_t length) {

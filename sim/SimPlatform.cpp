@@ -1,7 +1,7 @@
 // The platform services over the simulator: sleeping moves virtual time; the
 // USB listing shows the listing-only devices (serial ports) and the HID
 // devices that are enumerated now; a serial byte reaches the listed device
-// that owns the port.
+// that owns the port, unless its node refuses the user.
 #include "platform/Platform.h"
 #include "platform/UsbListingText.h"
 #include "sim/SimWorld.h"
@@ -10,20 +10,39 @@ namespace platform {
 
 void SleepMs(std::uint32_t milliseconds) { sim::World::Get().Sleep(milliseconds); }
 
+namespace {
+
+UsbDevice Listed(std::uint16_t vendorId, std::uint16_t productId, std::uint16_t revision,
+                 const std::string& product, const std::string& serialNumber,
+                 const std::string& serialPort) {
+    UsbDevice device;
+    device.hardwareIds = UsbHardwareIds(vendorId, productId, revision);
+    device.displayName = UsbDisplayName(product, serialPort);
+    device.serialPort = serialPort;
+    device.vendorId = vendorId;
+    device.productId = productId;
+    device.revision = revision;
+    device.serialNumber = serialNumber;
+    device.product = product;
+    return device;
+}
+
+}  // namespace
+
 std::vector<UsbDevice> ListUsbDevices() {
     sim::World& world = sim::World::Get();
     std::vector<UsbDevice> listing;
     for (const auto& entry : world.usbEntries) {
         if (entry->listed) {
-            listing.push_back({UsbHardwareIds(entry->vendorId, entry->productId, entry->revision),
-                               UsbDisplayName(entry->product, entry->serialPort), entry->serialPort});
+            listing.push_back(Listed(entry->vendorId, entry->productId, entry->revision,
+                                     entry->product, entry->serialNumber, entry->serialPort));
         }
     }
     // HID devices are USB devices too; none of them has a serial port.
     for (const auto& device : world.devices) {
-        if (device->Present() && world.NowMs() >= device->appearAtMs) {
-            listing.push_back(
-                {UsbHardwareIds(device->vendorId, device->productId, 0x0100), device->name, {}});
+        if (world.Enumerates(*device)) {
+            listing.push_back(Listed(device->vendorId, device->productId,
+                                     device->Descriptor().releaseNumber, device->name, {}, {}));
         }
     }
     return listing;
@@ -31,17 +50,13 @@ std::vector<UsbDevice> ListUsbDevices() {
 
 bool WriteSerialByte(const std::string& portName, std::uint8_t byte) {
     sim::World& world = sim::World::Get();
-    for (const auto& entry : world.usbEntries) {
-        if (entry->listed && !entry->serialPort.empty() && entry->serialPort == portName) {
-            world.serialWrites.push_back({world.NowMs(), portName, byte, true});
-            if (entry->onSerialByte) {
-                entry->onSerialByte(byte);
-            }
-            return true;
-        }
+    sim::SimUsbEntry* port = world.FindSerialPort(portName);
+    const bool delivered = port != nullptr && (port->owner == nullptr || !port->owner->accessDenied);
+    world.serialWrites.push_back({world.NowMs(), portName, byte, delivered});
+    if (delivered && port->onSerialByte) {
+        port->onSerialByte(byte);
     }
-    world.serialWrites.push_back({world.NowMs(), portName, byte, false});
-    return false;
+    return delivered;
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "sim/SimWorld.h"
 
+#include <algorithm>
 
 namespace sim {
 
@@ -68,8 +69,7 @@ void World::Reset() {
 
 SimDevice* World::FindPresent(std::uint16_t vendorId, std::uint16_t productId) {
     for (auto& device : devices) {
-        if (device->Present() && nowMs >= device->appearAtMs && device->vendorId == vendorId &&
-            device->productId == productId) {
+        if (Enumerates(*device) && device->vendorId == vendorId && device->productId == productId) {
             return device.get();
         }
     }
@@ -123,6 +123,15 @@ std::size_t World::OpenAttemptsFor(std::uint16_t productId) const {
 SimUsbEntry& World::AddUsbEntry(SimUsbEntry entry) {
     usbEntries.push_back(std::make_unique<SimUsbEntry>(std::move(entry)));
     return *usbEntries.back();
+}
+
+SimUsbEntry* World::FindSerialPort(const std::string& port) {
+    for (auto& entry : usbEntries) {
+        if (entry->listed && !entry->serialPort.empty() && entry->serialPort == port) {
+            return entry.get();
+        }
+    }
+    return nullptr;
 }
 
 void World::RecordOpen(std::uint16_t vendorId, std::uint16_t productId, bool opened) {

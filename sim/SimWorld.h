@@ -34,6 +34,8 @@ struct OpenAttempt {
     bool opened;
 };
 
+class SimDevice;
+
 // A USB device that only the platform's device listing shows, not hidapi:
 // a USB serial port such as the Tivane's application.
 struct SimUsbEntry {
@@ -45,13 +47,34 @@ struct SimUsbEntry {
     bool listed = true;
     // The device's reaction to a byte written to its serial port.
     std::function<void(std::uint8_t)> onSerialByte;
+    std::string serialNumber = {};
+    // The device model this serial function belongs to, whose faults
+    // (access-denied) its port shares; null for a device of its own.
+    const SimDevice* owner = nullptr;
 };
 
 struct SerialWrite {
     std::uint64_t timeMs;
     std::string port;
     std::uint8_t byte;
-    bool delivered;  // a listed device owned the port
+    bool delivered;  // a listed device owned the port, and its node let the user in
+};
+
+// What hidapi's enumeration shows of a device (hidapi 0.13's hid_device_info
+// on hidraw). Wide strings, as hidapi hands them out.
+struct HidUsage {
+    std::uint16_t page;
+    std::uint16_t usage;
+};
+struct HidDescriptor {
+    std::wstring serialNumber;             // empty: the device gives none
+    std::uint16_t releaseNumber = 0x0100;  // bcdDevice
+    std::wstring manufacturer = L"Quorl";
+    std::wstring product;                  // empty: the device gives none
+    int interfaceNumber = 0;
+    // One per top-level collection of the report descriptor: hidraw lists
+    // the node once for each, with the same path.
+    std::vector<HidUsage> usages = {{0xFF00, 0x0001}};  // vendor-defined
 };
 
 // One USB HID device model. Subclasses give the protocol; the base keeps
@@ -71,6 +94,9 @@ public:
     virtual std::optional<Bytes> TakeInputReport();
     // Called whenever virtual time moves, so that the model can act.
     virtual void OnTime(std::uint64_t /*nowMs*/) {}
+    // The descriptor it enumerates with now; a model whose firmware states
+    // differ (application, bootloader) answers per state.
+    virtual const HidDescriptor& Descriptor() const { return descriptor; }
 
     // Presence. Unplugging invalidates every open handle for good.
     void Unplug();
@@ -84,6 +110,8 @@ public:
     std::uint16_t vendorId;
     std::uint16_t productId;
     std::string name;
+    std::string path;  // its hidraw node, "/dev/hidrawN", N its place on the bus
+    HidDescriptor descriptor;
     std::vector<WireRecord> wire;  // empty while the world keeps memory bounded
     std::uint64_t transfers = 0;   // every transfer, whether the wire log keeps it or not
 
@@ -123,12 +151,17 @@ public:
     Model& Add(Args&&... args) {
         auto model = std::make_unique<Model>(std::forward<Args>(args)...);
         Model& ref = *model;
+        ref.path = "/dev/hidraw" + std::to_string(devices.size());
         devices.push_back(std::move(model));
         return ref;
     }
 
     // The first present device with these IDs, in order of plugging.
     SimDevice* FindPresent(std::uint16_t vendorId, std::uint16_t productId);
+    // Whether hidapi sees the device now: plugged in and done enumerating.
+    bool Enumerates(const SimDevice& device) const {
+        return device.Present() && nowMs >= device.appearAtMs;
+    }
 
     std::uint64_t NowMs() const { return nowMs; }
     // Moves virtual time on, letting every model act.
@@ -159,6 +192,8 @@ public:
     // The listing-only USB devices, in order of plugging, and every byte the
     // tool wrote to a serial port.
     SimUsbEntry& AddUsbEntry(SimUsbEntry entry);
+    // The listed device whose serial port this is, or null.
+    SimUsbEntry* FindSerialPort(const std::string& port);
     std::vector<std::unique_ptr<SimUsbEntry>> usbEntries;
     std::vector<SerialWrite> serialWrites;
 
@@ -169,16 +204,6 @@ private:
     std::uint64_t pauseCount = 0;
     std::uint64_t pausedMs = 0;
     std::vector<OpenAttempt> openAttempts;
-};
-
-// Models that the simulated-device build can plug in by name (Scenario.h):
-// how to plug one in, and how to apply one of its own "key=value" settings
-// (false for a key it does not know).
-using ModelFactory = std::function<SimDevice&(World&)>;
-using ModelSetting = std::function<bool(SimDevice&, const std::string& key, const std::string& value)>;
-struct ModelRegistration {
-    ModelRegistration(const std::string& name, const std::string& help, ModelFactory factory,
-                      ModelSetting setting);
 };
 
 }  // namespace sim

@@ -1,46 +1,32 @@
 #include "sim/SwdProbeModel.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <memory>
+
+#include "sim/ControllerModel.h"
+#include "sim/WireNames.h"
 
 namespace sim {
 
 namespace {
 
-constexpr std::uint8_t kSwdStart = 0xC6;
-constexpr std::uint8_t kSwdWrite = 0xC7;
-constexpr std::uint8_t kSwdRead = 0xC8;
-constexpr std::uint8_t kSwdEraseSector = 0xC9;
-constexpr std::uint8_t kSwdEraseChip = 0xCA;
-constexpr std::uint8_t kSwdEnd = 0xCB;
-constexpr std::uint8_t kRestart = 0x95;
-
-const Bytes kSwdStartMagic = {0x9C, 0x4E, 0x27, 0xB5};
-constexpr std::size_t kAddressLength = 4;
-constexpr std::size_t kMaxReadLength = 58;
 constexpr std::size_t kShortReplyLength = 3;
+constexpr std::size_t kReportLength = 64;
+constexpr ControllerModel::Mode kApplication = ControllerModel::Mode::Application;
 
 std::uint32_t AddressOf(const Bytes& payload) {
     return static_cast<std::uint32_t>(payload[0] | (payload[1] << 8) | (payload[2] << 16) |
                                       (static_cast<std::uint32_t>(payload[3]) << 24));
 }
 
-bool RunsControllerApplication(const ControllerModel& host) {
-    return host.mode == ControllerModel::Mode::Application && host.productId == kControllerApp;
-}
-
-const ExtensionRegistration kSwdProbe([] { return std::make_unique<SwdProbeModel>(); });
-
 }  // namespace
 
 bool SwdProbeModel::Active(const ControllerModel& host) const {
-    return swdMode && host.Generation() == swdGeneration && RunsControllerApplication(host);
+    return swdMode && host.Generation() == swdGeneration && host.mode == kApplication;
 }
 
 bool SwdProbeModel::OnCommand(ControllerModel& host, std::uint8_t code, const Bytes& payload,
                               bool& accepted) {
-    if (!RunsControllerApplication(host)) {
+    if (host.mode != kApplication) {
         return false;
     }
     if (code == kRestart && payload.empty()) {
@@ -58,14 +44,15 @@ bool SwdProbeModel::OnCommand(ControllerModel& host, std::uint8_t code, const By
     }
     pendingReadReply.reset();
     if (code == kSwdStart) {
-        accepted = payload == kSwdStartMagic;
+        accepted = std::equal(payload.begin(), payload.end(), kSwdStartMagic.begin(),
+                              kSwdStartMagic.end());
         if (accepted) {
             ++starts;
             const bool fails = startFailures > 0;
             startFailures -= fails ? 1 : 0;
             swdMode = !fails;
             swdGeneration = host.Generation();
-            host.ack.Arm(fails ? kFailedStatus : 0, host.busyPolls);
+            host.ack.Arm(fails ? kStatusFailed : kStatusOk, host.busyPolls);
         }
         return true;
     }
@@ -76,31 +63,32 @@ bool SwdProbeModel::OnCommand(ControllerModel& host, std::uint8_t code, const By
 bool SwdProbeModel::OnSwdRequest(ControllerModel& host, std::uint8_t code, const Bytes& payload) {
     switch (code) {
         case kSwdWrite:
-            if (payload.size() < kAddressLength) {
+            if (payload.size() < kSwdAddressLength) {
                 return false;
             }
             host.ack.Arm(Write(payload), host.busyPolls);
             return true;
         case kSwdRead: {
-            if (payload.size() != kAddressLength + 1 || payload[kAddressLength] > kMaxReadLength) {
+            if (payload.size() != kSwdAddressLength + 1 ||
+                payload[kSwdAddressLength] > kMaxSwdReadLength) {
                 return false;
             }
-            const std::size_t n = payload[kAddressLength];
+            const std::size_t n = payload[kSwdAddressLength];
             const Bytes data = flash.Read(AddressOf(payload), n);
             if (data.size() != n) {
                 return false;
             }
             // The whole 64-byte report: command, length, address, data.
-            Bytes reply(64, 0);
+            Bytes reply(kReportLength, 0);
             reply[0] = kSwdRead;
-            reply[1] = static_cast<std::uint8_t>(kAddressLength + n);
-            std::copy(payload.begin(), payload.begin() + kAddressLength, reply.begin() + 2);
-            std::copy(data.begin(), data.end(), reply.begin() + 2 + kAddressLength);
+            reply[1] = static_cast<std::uint8_t>(kSwdAddressLength + n);
+            std::copy(payload.begin(), payload.begin() + kSwdAddressLength, reply.begin() + 2);
+            std::copy(data.begin(), data.end(), reply.begin() + 2 + kSwdAddressLength);
             pendingReadReply = reply;
             return true;
         }
         case kSwdEraseSector:
-            if (payload.size() != kAddressLength) {
+            if (payload.size() != kSwdAddressLength) {
                 return false;
             }
             host.ack.Arm(EraseSector(payload), host.busyPolls);
@@ -115,7 +103,7 @@ bool SwdProbeModel::OnSwdRequest(ControllerModel& host, std::uint8_t code, const
             } else {
                 flash.EraseAll();
             }
-            host.ack.Arm(fails ? kFailedStatus : 0, host.busyPolls);
+            host.ack.Arm(fails ? kStatusFailed : kStatusOk, host.busyPolls);
             return true;
         }
         case kSwdEnd:
@@ -132,20 +120,20 @@ bool SwdProbeModel::OnSwdRequest(ControllerModel& host, std::uint8_t code, const
 
 std::uint16_t SwdProbeModel::Write(const Bytes& payload) {
     const std::uint32_t address = AddressOf(payload);
-    const Bytes data(payload.begin() + kAddressLength, payload.end());
+    const Bytes data(payload.begin() + kSwdAddressLength, payload.end());
     if (failWriteAt && *failWriteAt >= address && *failWriteAt - address < data.size()) {
-        return kFailedStatus;
+        return kStatusFailed;
     }
-    return flash.Write(address, data) ? 0 : kFailedStatus;
+    return flash.Write(address, data) ? kStatusOk : kStatusFailed;
 }
 
 std::uint16_t SwdProbeModel::EraseSector(const Bytes& payload) {
     const std::uint32_t address = AddressOf(payload);
     const std::uint32_t page = address / RadioFlashModel::kPageSize;
     if (failEraseAt && *failEraseAt / RadioFlashModel::kPageSize == page) {
-        return kFailedStatus;
+        return kStatusFailed;
     }
-    return flash.ErasePage(address) ? 0 : kFailedStatus;
+    return flash.ErasePage(address) ? kStatusOk : kStatusFailed;
 }
 
 std::optional<Bytes> SwdProbeModel::OnGetFeature(ControllerModel& /*host*/) {
@@ -163,36 +151,6 @@ std::optional<Bytes> SwdProbeModel::OnGetFeature(ControllerModel& /*host*/) {
     std::optional<Bytes> reply;
     reply.swap(pendingReadReply);
     return reply;
-}
-
-bool ApplySwdProbeSetting(ControllerModel& controller, const std::string& key,
-                          const std::string& value) {
-    auto* probe = controller.Extension<SwdProbeModel>();
-    if (probe == nullptr) {
-        return false;
-    }
-    // Counts in decimal; addresses also as 0x... hexadecimal.
-    const auto number = static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 0));
-    if (key == "swd-start-failures") {
-        probe->startFailures = static_cast<int>(number);
-    } else if (key == "swd-fail-write-at") {
-        probe->failWriteAt = number;
-    } else if (key == "swd-fail-erase-at") {
-        probe->failEraseAt = number;
-    } else if (key == "swd-chip-erase-failures") {
-        probe->chipEraseFailures = static_cast<int>(number);
-    } else if (key == "swd-flash-fill") {
-        // An earlier firmware in the radio: every byte programmed to this value.
-        probe->flash.Fill({static_cast<std::uint8_t>(number)});
-    } else {
-        return false;
-    }
-    return true;
-}
-
-const char* SwdProbeSettingsHelp() {
-    return "swd-start-failures=N swd-fail-write-at=ADDR swd-fail-erase-at=ADDR "
-           "swd-chip-erase-failures=N swd-flash-fill=BYTE";
 }
 
 }  // namespace sim

@@ -1,15 +1,15 @@
-// The controller's SWD probe: while the wired controller runs its
-// application (0x1102) and a start with the SWD magic was taken, it carries
-// writes, reads and erases to the radio chip's flash (0xC6 to 0xCB), and
-// acknowledges them through the controller's 0x94 reports. A restart
-// request (0x95 without payload) makes the controller restart its application.
+// The wired controller's SWD probe, a part of that controller alone: while
+// the controller runs its application and a start with the SWD magic was
+// taken, it carries writes, reads and erases to the radio chip's flash (0xC6
+// to 0xCB), and acknowledges them through the controller's 0x94 reports. A
+// restart request (0x95 without payload) makes the controller restart its
+// application.
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <string>
 
-#include "sim/ControllerModel.h"
+#include "sim/CommandExtension.h"
 #include "sim/RadioFlashModel.h"
 
 namespace sim {
@@ -25,8 +25,7 @@ public:
 
     RadioFlashModel flash;
 
-    // Faults on demand; a failed operation is acknowledged with kFailedStatus.
-    static constexpr std::uint16_t kFailedStatus = 1;
+    // Faults on demand; a failed operation is acknowledged with a failure status.
     int startFailures = 0;                     // the next N starts are answered with failure
     std::optional<std::uint32_t> failWriteAt;  // a write covering this address fails
     std::optional<std::uint32_t> failEraseAt;  // erasing the page holding this address fails
@@ -49,12 +48,5 @@ private:
     std::uint64_t swdGeneration = 0;  // the host's run in which SWD mode was entered
     std::optional<Bytes> pendingReadReply;
 };
-
-// The probe's settings for the simulated-device build (prefixed "swd-"),
-// applied to a controller; false for a key that is not one of them.
-bool ApplySwdProbeSetting(ControllerModel& controller, const std::string& key,
-                          const std::string& value);
-// Those settings, for the list of simulated devices.
-const char* SwdProbeSettingsHelp();
 
 }  // namespace sim

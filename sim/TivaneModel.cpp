@@ -1,9 +1,5 @@
 #include "sim/TivaneModel.h"
 
-#include <cstdlib>
-
-#include "sim/Scenario.h"
-
 namespace sim {
 
 namespace {
@@ -13,6 +9,7 @@ SimUsbEntry SerialEntry(std::string portName) {
     entry.vendorId = kTivaneSerialVendor;
     entry.productId = kTivaneSerialProduct;
     entry.product = "Tivane";
+    entry.serialNumber = "TV1C0093";
     entry.serialPort = portName.empty()
                            ? "/dev/ttyACM" + std::to_string(World::Get().usbEntries.size())
                            : std::move(portName);
@@ -22,9 +19,12 @@ SimUsbEntry SerialEntry(std::string portName) {
 }  // namespace
 
 TivaneModel::TivaneModel(Mode mode, std::string portName)
-    : ControllerModel(Mode::Bootloader, kTivaneBootloader, kTivaneBootloader, "tivane"),
+    : ControllerModel(Mode::Bootloader,
+                      {kTivaneBootloader, kTivaneBootloader, "tivane", false, false}),
       serial(World::Get().AddUsbEntry(SerialEntry(std::move(portName)))) {
     serial.onSerialByte = [this](std::uint8_t byte) { OnSerialByte(byte); };
+    serial.owner = this;
+    bootloaderDescriptor = {L"TV1C0093", 0x0100, L"Quorl", L"Tivane Bootloader"};
     if (mode == Mode::Application) {
         // The application is no HID device: only its serial port is there.
         this->mode = Mode::Application;
@@ -46,7 +46,7 @@ void TivaneModel::OnSerialByte(std::uint8_t byte) {
 }
 
 bool TivaneModel::OnBootloaderCommand(std::uint8_t code, const Bytes& payload) {
-    if (code != 0x95 || !payload.empty()) {
+    if (code != kRestart || !payload.empty()) {
         return ControllerModel::OnBootloaderCommand(code, payload);
     }
     // The reset starts the application, which comes back as the serial port.
@@ -63,37 +63,5 @@ void TivaneModel::OnTime(std::uint64_t nowMs) {
         serialBackAt.reset();
     }
 }
-
-namespace {
-
-bool ApplyTivaneSetting(SimDevice& device, const std::string& key, const std::string& value) {
-    auto& tivane = static_cast<TivaneModel&>(device);
-    if (key == "restart-delay") {
-        tivane.restartDelayMs = static_cast<std::uint32_t>(std::atol(value.c_str()));
-    } else if (key == "reboot-delay") {
-        tivane.rebootDelayMs = static_cast<std::uint32_t>(std::atol(value.c_str()));
-    } else if (key == "port") {
-        tivane.serial.serialPort = value;
-    } else {
-        return ApplyControllerSetting(device, key, value);
-    }
-    return true;
-}
-
-const ModelRegistration kTivane(
-    "tivane",
-    "Tivane running its application, a USB serial port (0x2548/0x1001) that restarts into its HID "
-    "bootloader (0x1071) on the byte 0xFE; settings restart-delay=MS (default 600) "
-    "reboot-delay=MS port=NAME (default /dev/ttyACMn), and the controller's settings",
-    [](World& world) -> SimDevice& { return world.Add<TivaneModel>(); }, ApplyTivaneSetting);
-
-const ModelRegistration kTivaneBootloader(
-    "tivane-bootloader", "Tivane already in its HID bootloader (0x1071); settings as tivane",
-    [](World& world) -> SimDevice& {
-        return world.Add<TivaneModel>(ControllerModel::Mode::Bootloader);
-    },
-    ApplyTivaneSetting);
-
-}  // namespace
 
 }  // namespace sim

@@ -2,7 +2,7 @@
 // hidapi does not see; the byte 0xFE on that port restarts it, and after a
 // while its HID bootloader (0x28DE/0x1071) enumerates and speaks the
 // controller's bootloader protocol. A reset from the bootloader brings the
-// serial port back.
+// serial port back. It has neither a radio nor an SWD probe.
 #pragma once
 
 #include <optional>
@@ -11,10 +11,6 @@
 #include "sim/ControllerModel.h"
 
 namespace sim {
-
-constexpr std::uint16_t kTivaneSerialVendor = 0x2548;
-constexpr std::uint16_t kTivaneSerialProduct = 0x1001;
-constexpr std::uint8_t kTivaneRestartByte = 0xFE;
 
 class TivaneModel : public ControllerModel {
 public:

@@ -2,16 +2,18 @@
 // after the command's own lines; nothing changes when no such device is there.
 #include <gtest/gtest.h>
 
-#include "tests/TestSupport.h"
+#include "sim/ControllerModel.h"
+#include "sim/DongleAppModel.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/TempFiles.h"
+#include "testsupport/ToolLines.h"
+#include "tests/SimTest.h"
 
 namespace {
 
 using sim::ControllerModel;
 
-const char* const kHint =
-    "Hint: /dev/hidraw0 is present but cannot be opened (permission denied); install "
-    "60-quorl-firmware.rules into /etc/udev/rules.d, run \"udevadm control --reload\" and "
-    "replug the device.\n";
+const std::string kHint = AccessHintLine("/dev/hidraw0") + "\n";
 
 class AccessHint : public SimTest {};
 
@@ -19,8 +21,7 @@ TEST_F(AccessHint, RebootNamesTheNodeAfterItsOwnLines) {
     world.Add<ControllerModel>().accessDenied = true;
     const RunResult run = RunTool({"-b"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.OutLines(), (std::vector<std::string>{"Attempting to send to wired controller...",
-                                                        "Unable to reboot into bootloader."}));
+    EXPECT_EQ(run.OutLines(), (Transcript{kSendingToController, kRebootFailed}));
     EXPECT_EQ(run.err, kHint);
 }
 
@@ -29,7 +30,7 @@ TEST_F(AccessHint, ControllerUpdateNamesTheApplicationItCouldNotReboot) {
     TempFile file(PatternBytes(9000));
     const RunResult run = RunTool({file.Path()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.OutLines().back(), "Error opening device.");
+    EXPECT_EQ(run.OutLines().back(), kOpenError);
     EXPECT_EQ(run.err, kHint);
 }
 

@@ -5,17 +5,13 @@
 // file end as their commands say. No crash, no hang, no success on a file
 // that was not read.
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -23,19 +19,21 @@
 #include "app/Commands.h"
 #include "device/QuorlControllerDevice.h"
 #include "image/Lfsr128.h"
+#include "sim/ControllerModel.h"
 #include "sim/DongleBootloaderModel.h"
-#include "sim/RadioModel.h"
-#include "sim/ReferenceChecksum.h"
-#include "sim/SwdProbeModel.h"
 #include "sim/TivaneModel.h"
-#include "tests/SwdTestSupport.h"
-#include "tests/TestSupport.h"
+#include "testsupport/Bytes.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/TempFiles.h"
+#include "testsupport/ToolLines.h"
+#include "testsupport/WireSteps.h"
+#include "testsupport/posix/EffectiveUser.h"
+#include "testsupport/posix/SparseFile.h"
+#include "tests/SimTest.h"
 
 namespace {
 
-using sim::Bytes;
 using sim::ControllerModel;
-using Text = std::vector<std::string>;
 
 constexpr std::uint32_t kApplicationAddress = 98304;
 
@@ -58,11 +56,11 @@ struct FileReader {
     std::function<std::vector<std::string>(const std::string& bad)> args;
     Edition edition;
     int status;
-    std::function<Text(const std::string& bad)> err;
-    Text out;
+    std::function<Transcript(const std::string& bad)> err;
+    Transcript out;
     std::function<void(sim::World&)> nothingWritten;
     // Where a file that opens but cannot be read ends otherwise.
-    std::function<Text(const std::string& bad)> errWhenReadFails = nullptr;
+    std::function<Transcript(const std::string& bad)> errWhenReadFails = nullptr;
 };
 
 class BadFiles : public SimTest {
@@ -72,62 +70,64 @@ protected:
     TempFile goodImage{PatternBytes(9000, 14), "_controller.bin"};
 
     std::vector<FileReader> Readers() {
-        const auto unableToOpen = [](const std::string& bad) { return Text{"Unable to open: " + bad}; };
+        const auto unableToOpen = [](const std::string& bad) {
+            return Transcript{UnableToOpen(bad)};
+        };
         // A running controller, with old firmware in its radio's flash.
         const auto plugController = [this](sim::World& w) {
             auto& controller = w.Add<ControllerModel>();
-            controller.Extension<sim::SwdProbeModel>()->flash.Fill(oldFlash);
+            controller.swdProbe->flash.Fill(oldFlash);
         };
         // A bad path changes no device: nothing reaches the controller, not
         // even the reboot into its bootloader, and the radio keeps its flash.
         const auto controllerUntouched = [this](sim::World& w) {
             auto& controller = Plugged<ControllerModel>(w);
-            EXPECT_TRUE(controller.SentReports().empty());
+            EXPECT_TRUE(Steps(controller).empty());
             EXPECT_EQ(controller.mode, ControllerModel::Mode::Application);
-            EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.Read(0, oldFlash.size()), oldFlash);
+            EXPECT_EQ(controller.swdProbe->flash.Read(0, oldFlash.size()), oldFlash);
         };
         const auto noDevice = [](sim::World& w) { EXPECT_TRUE(w.devices.empty()); };
         const auto args = [](const std::string& bad) { return std::vector<std::string>{bad}; };
-        const Text swdOpening = {"Updating radio firmware", "Attempting to update via USB..."};
+        const Transcript swdOpening = {kUpdatingRadio, kViaUsb};
         return {
             {"controller update", "_controller.bin", plugController, args, Edition::Standard, 1,
-             unableToOpen, {"Updating controller firmware", "Error updating firmware."}, controllerUntouched},
+             unableToOpen, {kUpdatingController, kUpdateError}, controllerUntouched},
             {"radio update", "_module.bin", plugController, args, Edition::Standard, 1, unableToOpen,
-             {"Updating radio firmware"}, controllerUntouched},
+             {kUpdatingRadio}, controllerUntouched},
             {"Tivane update", "_tivane.bin", [](sim::World& w) { w.Add<sim::TivaneModel>(); }, args,
-             Edition::Standard, 1, unableToOpen, {"Updating Tivane firmware", "Error updating firmware."},
+             Edition::Standard, 1, unableToOpen, {kUpdatingTivane, kUpdateError},
              [](sim::World& w) {
                  // No restart byte: the Tivane keeps running its application.
                  EXPECT_TRUE(w.serialWrites.empty());
                  EXPECT_EQ(Plugged<sim::TivaneModel>(w).restartBytesTaken, 0);
              }},
             {"SWD reflash", ".bin", plugController,
-             [](const std::string& bad) { return std::vector<std::string>{"-s", bad}; }, Edition::Standard,
-             -1, unableToOpen, Concat(swdOpening, {"ERROR: Application programming failed"}),
+             [](const std::string& bad) { return std::vector<std::string>{"-s", bad}; },
+             Edition::Standard, -1, unableToOpen, Join({swdOpening, {kAppFailed}}),
              controllerUntouched},
             {"SWD reflash at an address", ".bin", plugController,
              [](const std::string& bad) {
                  return std::vector<std::string>{"-s", std::to_string(kApplicationAddress), bad};
              },
-             Edition::Compact, -1, unableToOpen, Concat(swdOpening, {"ERROR: Application programming failed"}),
+             Edition::Compact, -1, unableToOpen, Join({swdOpening, {kAppFailed}}),
              controllerUntouched},
             {"SWD reflash of the SoftDevice", ".bin", plugController,
              [this](const std::string& bad) {
                  return std::vector<std::string>{"-s", bad, std::to_string(kApplicationAddress),
                                                  goodImage.Path()};
              },
-             Edition::Compact, -1, unableToOpen, Concat(swdOpening, {"ERROR: SoftDevice programming failed"}),
+             Edition::Compact, -1, unableToOpen, Join({swdOpening, {kSdFailed}}),
              controllerUntouched},
             {"SWD reflash of the application", ".bin", plugController,
              [this](const std::string& bad) {
                  return std::vector<std::string>{"-s", goodSoftDevice.Path(),
                                                  std::to_string(kApplicationAddress), bad};
              },
-             Edition::Compact, -1, unableToOpen, Concat(swdOpening, {"ERROR: Application programming failed"}),
+             Edition::Compact, -1, unableToOpen, Join({swdOpening, {kAppFailed}}),
              controllerUntouched},
             {"dongle upgrade", "_dongle.bin", [](sim::World& w) { w.Add<sim::DongleBootloaderModel>(); },
              args, Edition::Standard, -1,
-             [](const std::string& bad) { return Text{"Unable to open: " + bad, "Dongle upgrade failed."}; },
+             [](const std::string& bad) { return Transcript{UnableToOpen(bad), kDongleFailed}; },
              {"Dongle bootloader version 1.3"},
              [](sim::World& w) {
                  auto& dongle = Plugged<sim::DongleBootloaderModel>(w);
@@ -142,9 +142,11 @@ protected:
                  return std::vector<std::string>{"-v", goodImage.Path(), "1500000000", bad};
              },
              Edition::Standard, 1,
-             [](const std::string&) { return Text{"Error: Unable to open bootloader file"}; }, {},
-             noDevice,
-             [](const std::string&) { return Text{"Error: Unable to read bootloader timestamp"}; }},
+             [](const std::string&) { return Transcript{"Error: Unable to open bootloader file"}; },
+             {}, noDevice,
+             [](const std::string&) {
+                 return Transcript{"Error: Unable to read bootloader timestamp"};
+             }},
             {"checksum digits", ".bin", [](sim::World&) {},
              [](const std::string& bad) { return std::vector<std::string>{"-c", bad}; },
              Edition::Standard, 1, unableToOpen, {}, noDevice},
@@ -154,11 +156,6 @@ protected:
         };
     }
 
-    static Text Concat(Text head, const Text& tail) {
-        head.insert(head.end(), tail.begin(), tail.end());
-        return head;
-    }
-
     // Runs every reader on a bad file made by the given function from a name.
     void ExpectEveryReaderRefuses(const std::function<std::string(const std::string& name)>& makeBad,
                                   bool opensButReadFails = false) {
@@ -166,7 +163,7 @@ protected:
             SCOPED_TRACE(reader.name);
             world.Reset();
             reader.plug(world);
-            const std::string bad = makeBad("quorl_bad_" + std::to_string(getpid()) + reader.marker);
+            const std::string bad = makeBad(TempName(reader.marker));
             const RunResult run = RunTool(reader.args(bad), reader.edition);
             EXPECT_EQ(run.status, reader.status);
             const bool otherwise = opensButReadFails && reader.errWhenReadFails != nullptr;
@@ -177,11 +174,14 @@ protected:
         }
     }
 
-    static std::string TempPath(const std::string& name) { return ::testing::TempDir() + name; }
+    static std::string InTempDirectory(const std::string& name) {
+        return (std::filesystem::temp_directory_path() / name).string();
+    }
 };
 
 TEST_F(BadFiles, MissingFileCannotBeOpened) {
-    ExpectEveryReaderRefuses([](const std::string& name) { return TempPath("quorl_no_such_directory/" + name); });
+    ExpectEveryReaderRefuses(
+        [](const std::string& name) { return TempPath("_no_such_directory") + "/" + name; });
 }
 
 // Linux opens a directory for reading, and its first read fails: it must
@@ -189,7 +189,7 @@ TEST_F(BadFiles, MissingFileCannotBeOpened) {
 TEST_F(BadFiles, DirectoryIsAFileThatCannotBeOpened) {
     std::vector<std::string> made;
     ExpectEveryReaderRefuses([&](const std::string& name) {
-        const std::string path = TempPath(name);
+        const std::string path = InTempDirectory(name);
         std::filesystem::create_directory(path);
         made.push_back(path);
         return path;
@@ -206,7 +206,7 @@ TEST_F(BadFiles, FileWhoseReadsFailIsNotAnEmptyImage) {
     std::vector<std::string> made;
     ExpectEveryReaderRefuses(
         [&](const std::string& name) {
-            const std::string path = TempPath(name);
+            const std::string path = InTempDirectory(name);
             std::filesystem::remove(path);
             std::filesystem::create_symlink("/proc/self/mem", path);
             made.push_back(path);
@@ -223,7 +223,7 @@ TEST_F(BadFiles, FileWhoseReadsFailIsNotAnEmptyImage) {
 // verify, and the controller stays in its bootloader.
 TEST_F(BadFiles, ImageThatFailsToReadDuringTheTransferSendsNoChecksum) {
     auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
-    const std::string link = TempPath("quorl_bad_" + std::to_string(getpid()) + "_swapped.bin");
+    const std::string link = TempPath("_swapped.bin");
     std::filesystem::remove(link);
     std::filesystem::create_symlink(goodImage.Path(), link);
     // The checksum asks for the pad size once the image's data has been read:
@@ -247,45 +247,18 @@ TEST_F(BadFiles, ImageThatFailsToReadDuringTheTransferSendsNoChecksum) {
     std::filesystem::remove(link);
 
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(err, "Unable to open: " + link + "\n");
+    EXPECT_EQ(err, UnableToOpen(link) + "\n");
     ASSERT_FALSE(Lines(out).empty());
-    EXPECT_EQ(Lines(out).back(), "Error updating firmware.");
-    EXPECT_EQ(controller.SentReports(0x91).size(), 1u);
-    EXPECT_TRUE(controller.SentReports(0x92).empty());
-    EXPECT_TRUE(controller.SentReports(0x93).empty());
+    EXPECT_EQ(Lines(out).back(), kUpdateError);
+    EXPECT_EQ(Steps(controller), Transcript{"start"});
     EXPECT_EQ(controller.resetsFromBootloader, 0);
 }
-
-// Makes reads that permissions deny fail while it lives. Root reads past
-// permissions, so as root the effective user is nobody meanwhile.
-class PermissionsEnforced {
-public:
-    PermissionsEnforced() {
-        if (geteuid() == 0) {
-            dropped = seteuid(kNobody) == 0;
-            usable = dropped;
-        }
-    }
-    ~PermissionsEnforced() {
-        if (dropped && seteuid(0) != 0) {
-            std::abort();  // the rest of the suite cannot run as nobody
-        }
-    }
-    PermissionsEnforced(const PermissionsEnforced&) = delete;
-    PermissionsEnforced& operator=(const PermissionsEnforced&) = delete;
-    bool Usable() const { return usable; }
-
-private:
-    static constexpr uid_t kNobody = 65534;
-    bool dropped = false;
-    bool usable = true;
-};
 
 TEST_F(BadFiles, UnreadableFileCannotBeOpened) {
     std::vector<std::unique_ptr<TempFile>> made;
     const auto makeUnreadable = [&](const std::string& name) {
         made.push_back(std::make_unique<TempFile>(PatternBytes(9000, 15), name));
-        chmod(made.back()->Path().c_str(), 0);
+        std::filesystem::permissions(made.back()->Path(), std::filesystem::perms::none);
         return made.back()->Path();
     };
     // The files are made before the effective user changes.
@@ -298,11 +271,7 @@ TEST_F(BadFiles, UnreadableFileCannotBeOpened) {
         GTEST_SKIP() << "running as root without the right to change the effective user: "
                         "file permissions deny root nothing";
     }
-    const int probe = open(paths.front().c_str(), O_RDONLY);
-    if (probe >= 0 || errno != EACCES) {
-        if (probe >= 0) {
-            close(probe);
-        }
+    if (!ReadingIsDenied(paths.front())) {
         GTEST_SKIP() << "this file system does not deny reads of a file with mode 000";
     }
     std::size_t next = 0;
@@ -321,31 +290,27 @@ TEST_F(BadFiles, EmptyBootloaderFileHasNoTimestamp) {
 // ---------------------------------------------------------------------------
 // Empty images.
 
-const std::string kZeroDigits(32, '0');
-
 TEST_F(BadFiles, EmptyControllerAndTivaneImagesStillStartAndVerify) {
     for (const std::string& suffix : {std::string("_controller.bin"), std::string("_tivane.bin")}) {
         SCOPED_TRACE(suffix);
         world.Reset();
         ControllerModel& device =
             suffix == "_tivane.bin"
-                ? static_cast<ControllerModel&>(world.Add<sim::TivaneModel>(ControllerModel::Mode::Bootloader))
+                ? static_cast<ControllerModel&>(
+                      world.Add<sim::TivaneModel>(ControllerModel::Mode::Bootloader))
                 : world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
         TempFile empty({}, suffix);
         const RunResult run = RunTool({empty.Path()});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.err, "");
-        const Text lines = run.OutLines();
+        const Transcript lines = run.OutLines();
         ASSERT_GE(lines.size(), 5u);
-        EXPECT_EQ(Text(lines.end() - 5, lines.end()),
-                  (Text{"Image checksum: " + kZeroDigits, "Starting firmware update...",
-                        "Transfering data...", "Verifying...", "Successfully updated firmware."}));
-        // No data command; the start and the checksum (of nothing: zeros) all the same.
-        EXPECT_EQ(device.SentReports(0x91).size(), 1u);
-        EXPECT_TRUE(device.SentReports(0x92).empty());
-        const std::vector<Bytes> checksums = device.SentReports(0x93);
-        ASSERT_EQ(checksums.size(), 1u);
-        EXPECT_EQ(Bytes(checksums[0].begin() + 2, checksums[0].begin() + 18), Bytes(16, 0x00));
+        // The checksum of nothing is all zeros.
+        EXPECT_EQ(Transcript(lines.end() - 5, lines.end()),
+                  Join({UpdateEngineLines(Checksum128{}), {kUpdated}}));
+        // No data command; the start and the checksum all the same.
+        EXPECT_EQ(Steps(device), (Transcript{"start", "checksum", "reset"}));
+        EXPECT_EQ(device.checksumReceived, Checksum128{});
         EXPECT_TRUE(device.firmware.empty());
         EXPECT_EQ(device.resetsFromBootloader, 1);
     }
@@ -356,26 +321,22 @@ TEST_F(BadFiles, EmptyRadioImageIsBegunAndVerifiedWithoutData) {
     TempFile empty({}, "_module.bin");
     const RunResult run = RunTool({empty.Path()});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.OutLines().back(), "Successfully updated firmware.");
-    EXPECT_EQ(controller.SentReports(0x97).size(), 1u);
-    EXPECT_TRUE(controller.SentReports(0x98).empty());
-    EXPECT_EQ(controller.SentReports(0x99).size(), 1u);
-    EXPECT_EQ(controller.Extension<sim::RadioModel>()->updatesInstalled, 1);
+    EXPECT_EQ(run.OutLines().back(), kUpdated);
+    EXPECT_EQ(Steps(controller), (Transcript{"radio begin", "radio checksum"}));
+    EXPECT_EQ(controller.radio->updatesInstalled, 1);
 }
 
 TEST_F(BadFiles, EmptySwdImageSendsNoRequestAndOneMark) {
     auto& controller = world.Add<ControllerModel>();
-    controller.Extension<sim::SwdProbeModel>()->flash.Fill(oldFlash);
+    controller.swdProbe->flash.Fill(oldFlash);
     TempFile empty({});
     const RunResult run = RunTool({"-s", empty.Path()});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.OutLines(), (Text{"Updating radio firmware", "Attempting to update via USB...", "",
-                                    "Starting SWD", "", "", "Programming Application at 0",
-                                    "Transferring " + empty.Path() + "...", ".",
-                                    "Radio Update Complete.  Rebooting"}));
-    EXPECT_EQ(TakenRequests(controller),
-              (std::vector<SwdRequest>{{kSwdStartCode}, {kSwdEndCode}, {kRestartCode}}));
-    EXPECT_EQ(controller.Extension<sim::SwdProbeModel>()->flash.Read(0, oldFlash.size()), oldFlash);
+    EXPECT_EQ(run.OutLines(), (Transcript{kUpdatingRadio, kViaUsb, "", kStartingSwd, "", "",
+                                          "Programming Application at 0",
+                                          "Transferring " + empty.Path() + "...", ".", kReflashed}));
+    EXPECT_EQ(Steps(controller), (Transcript{"swd start", "swd end", "reset"}));
+    EXPECT_EQ(controller.swdProbe->flash.Read(0, oldFlash.size()), oldFlash);
 }
 
 TEST_F(BadFiles, EmptyDongleImageWritesOnlyTheGuard) {
@@ -383,7 +344,7 @@ TEST_F(BadFiles, EmptyDongleImageWritesOnlyTheGuard) {
     TempFile empty({}, "_dongle.bin");
     const RunResult run = RunTool({empty.Path()});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.OutLines(), (Text{"Dongle bootloader version 1.3", "Dongle upgraded."}));
+    EXPECT_EQ(run.OutLines(), (Transcript{"Dongle bootloader version 1.3", kDongleUpgraded}));
     EXPECT_EQ(dongle.pagesWritten, std::vector<int>{0});
     EXPECT_EQ(Bytes(dongle.memory.begin(), dongle.memory.begin() + 3), HexBytes("02 78 00"));
     EXPECT_EQ(dongle.resets, 1);
@@ -394,14 +355,10 @@ TEST_F(BadFiles, ChecksumOfNothingIsZero) {
         TempFile empty({}, suffix);
         RunResult run = RunTool({"-c", empty.Path()});
         EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out, kZeroDigits + "\n");
+        EXPECT_EQ(run.out, std::string(32, '0') + "\n");
         run = RunTool({"-C", empty.Path()});
         EXPECT_EQ(run.status, 0);
-        std::string header = "#define RADIO_CRC 0x00";
-        for (int i = 1; i < 16; ++i) {
-            header += ", 0x00";
-        }
-        EXPECT_EQ(run.out, header + "\n");
+        EXPECT_EQ(run.out, RadioCrcLine(Checksum128{}) + "\n");
     }
 }
 
@@ -409,43 +366,6 @@ TEST_F(BadFiles, ChecksumOfNothingIsZero) {
 // Files past 4 GiB, made sparse: only the bytes written take room on disk.
 
 constexpr std::uint64_t kFourGiB = std::uint64_t{1} << 32;
-
-// A sparse file of the given size holding the given pieces; removed with the object.
-class SparseFile {
-public:
-    struct Piece {
-        std::uint64_t offset;
-        Bytes bytes;
-    };
-    SparseFile(const std::string& suffix, std::uint64_t size, const std::vector<Piece>& pieces)
-        : path(Directory() + "quorl_sparse_" + std::to_string(getpid()) + suffix) {
-        const int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-        made = fd >= 0 && ftruncate(fd, static_cast<off_t>(size)) == 0;
-        for (const Piece& piece : pieces) {
-            made = made && pwrite(fd, piece.bytes.data(), piece.bytes.size(),
-                                  static_cast<off_t>(piece.offset)) ==
-                               static_cast<ssize_t>(piece.bytes.size());
-        }
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-    ~SparseFile() { std::remove(path.c_str()); }
-    SparseFile(const SparseFile&) = delete;
-    SparseFile& operator=(const SparseFile&) = delete;
-    bool Made() const { return made; }
-    const std::string& Path() const { return path; }
-
-private:
-    // Memory-backed when there is such a file system: its holes read back at
-    // memory speed, where a disk's take seconds for 4 GiB.
-    static std::string Directory() {
-        return access("/dev/shm", W_OK) == 0 ? std::string("/dev/shm/") : ::testing::TempDir();
-    }
-
-    std::string path;
-    bool made = false;
-};
 
 // Reading 4 GiB, even of holes, takes seconds; several times that under the
 // sanitizers, whose run skips it.
@@ -459,7 +379,7 @@ bool SlowTestsWanted() {
 }
 
 // The register's 16 value bytes.
-using Register = std::array<std::uint8_t, 16>;
+using Register = Checksum128;
 
 // One block absorbed into a register holding the given value.
 Register Absorb(const Register& state, const Register& block) {
@@ -553,16 +473,10 @@ TEST_F(BadFiles, ChecksumOfAnImagePastFourGiB) {
     for (std::uint64_t at = kStart + 16 * firstTailBlock; at < kSize; at += 16) {
         state = Absorb(state, blockAt(at));
     }
-    std::string digits;
-    for (std::uint8_t byte : state) {
-        static const char* hex = "0123456789abcdef";
-        digits += hex[byte >> 4];
-        digits += hex[byte & 15];
-    }
     const RunResult run = RunTool({"-c", image.Path()});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, digits + "\n");
+    EXPECT_EQ(run.out, HexDigits(state) + "\n");
 }
 
 // The dongle's size check sees the whole 64-bit size: cut to 32 bits, this
@@ -575,11 +489,11 @@ TEST_F(BadFiles, DongleRefusesAnImagePastFourGiBBeforeWritingAnything) {
     }
     const RunResult run = RunTool({image.Path()});
     EXPECT_EQ(run.status, -1);
-    EXPECT_EQ(run.OutLines(), Text{"Dongle bootloader version 1.3"});
+    EXPECT_EQ(run.OutLines(), Transcript{"Dongle bootloader version 1.3"});
     EXPECT_EQ(run.ErrLines(),
-              (Text{"Dongle image is 4294967396 bytes; the dongle holds at most 131072 bytes "
-                    "(256 pages of 512 bytes).",
-                    "Dongle upgrade failed."}));
+              (Transcript{"Dongle image is 4294967396 bytes; the dongle holds at most 131072 bytes "
+                          "(256 pages of 512 bytes).",
+                          kDongleFailed}));
     EXPECT_TRUE(dongle.pagesWritten.empty());
     EXPECT_EQ(dongle.resets, 0);
 }

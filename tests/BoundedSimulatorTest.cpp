@@ -8,20 +8,16 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/RadioModel.h"
-#include "tests/TestSupport.h"
+#include "sim/ControllerModel.h"
+#include "testsupport/ControllerImage.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/TempFiles.h"
+#include "testsupport/ToolLines.h"
+#include "tests/SimTest.h"
 
 namespace {
 
 using sim::ControllerModel;
-
-// A controller image: the 8192-byte region that is not sent, then the image.
-std::vector<std::uint8_t> ControllerImage(std::size_t sentBytes) {
-    std::vector<std::uint8_t> image(8192, 0xAA);
-    const auto body = PatternBytes(sentBytes, 11);
-    image.insert(image.end(), body.begin(), body.end());
-    return image;
-}
 
 // Loses the given data report inside the device: taken, never stored.
 struct LoseDataReport : sim::CommandExtension {
@@ -41,8 +37,7 @@ struct LoseDataReport : sim::CommandExtension {
 class BoundedSimulator : public SimTest {};
 
 TEST_F(BoundedSimulator, ControllerUpdateReadsTheSameWithCountsInsteadOfTheWireLog) {
-    const auto image = ControllerImage(5003);
-    TempFile file(image);
+    TempFile file(ControllerImage::Pattern(5003, 11).file);
 
     auto& full = world.Add<ControllerModel>();
     const RunResult fullRun = RunTool({file.Path()});
@@ -76,13 +71,13 @@ TEST_F(BoundedSimulator, ControllerUpdateReadsTheSameWithCountsInsteadOfTheWireL
 TEST_F(BoundedSimulator, ControllerStillRejectsAnImageThatArrivedIncomplete) {
     world.boundedMemory = true;
     auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
-    controller.extensions.push_back(std::make_unique<LoseDataReport>(0x92, 7));
-    TempFile file(ControllerImage(2000));
+    controller.extensions.push_back(std::make_unique<LoseDataReport>(sim::kImageData, 7));
+    TempFile file(ControllerImage::Pattern(2000, 11).file);
 
     const RunResult run = RunTool({file.Path()});
 
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.OutLines().back(), "Error updating firmware.");
+    EXPECT_EQ(run.OutLines().back(), kUpdateError);
     EXPECT_EQ(controller.resetsFromBootloader, 0);
 }
 
@@ -91,8 +86,8 @@ TEST_F(BoundedSimulator, ControllerChecksOnlyTheCurrentUpdate) {
     world.boundedMemory = true;
     auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
     controller.rebootDelayMs = 0;
-    TempFile first(ControllerImage(700));
-    TempFile second(ControllerImage(90));
+    TempFile first(ControllerImage::Pattern(700, 11).file);
+    TempFile second(ControllerImage::Pattern(90, 11).file);
     EXPECT_EQ(RunTool({first.Path()}).status, 0);
     world.Advance(1);
     EXPECT_EQ(RunTool({second.Path()}).status, 0);
@@ -109,8 +104,8 @@ TEST_F(BoundedSimulator, RadioChecksItsImageAsItArrives) {
     const RunResult run = RunTool({file.Path()});
 
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.OutLines().back(), "Successfully updated firmware.");
-    const auto& radio = *controller.Extension<sim::RadioModel>();
+    EXPECT_EQ(run.OutLines().back(), kUpdated);
+    const auto& radio = *controller.radio;
     EXPECT_EQ(radio.updatesInstalled, 1);
     EXPECT_EQ(radio.receivedBytes, 2500u);
     EXPECT_TRUE(radio.received.empty());
@@ -121,13 +116,12 @@ TEST_F(BoundedSimulator, RadioChecksItsImageAsItArrives) {
 TEST_F(BoundedSimulator, RadioRejectsAnImageThatArrivedIncomplete) {
     world.boundedMemory = true;
     auto& controller = world.Add<ControllerModel>();
-    controller.extensions.insert(controller.extensions.begin(),
-                                 std::make_unique<LoseDataReport>(0x98, 3));
+    controller.extensions.push_back(std::make_unique<LoseDataReport>(sim::kRadioData, 3));
     TempFile file(PatternBytes(2500, 5), "_module.bin");
 
     RunTool({file.Path()});
 
-    EXPECT_EQ(controller.Extension<sim::RadioModel>()->updatesInstalled, 0);
+    EXPECT_EQ(controller.radio->updatesInstalled, 0);
 }
 
 TEST_F(BoundedSimulator, EveryTestStartsWithEverythingKept) {

@@ -8,29 +8,20 @@
 
 #include <gtest/gtest.h>
 
-#include "device/QuorlControllerDevice.h"
 #include "image/FirmwareUpdater.h"
 #include "image/Lfsr128.h"
 #include "sim/ReferenceChecksum.h"
-#include "tests/TestSupport.h"
+#include "testsupport/Bytes.h"
+#include "testsupport/ImageProfiles.h"
+#include "testsupport/TempFiles.h"
 
 namespace {
 
-// A profile whose only job is to give the pad size.
-class PadProfile : public QuorlControllerDevice {
-public:
-    explicit PadProfile(int pad) : QuorlControllerDevice(0x1102), pad(pad) {}
-    int GetChecksumPadSize() override { return pad; }
-
-private:
-    int pad;
-};
-
-std::vector<std::uint8_t> Text(const std::string& text) { return {text.begin(), text.end()}; }
+Bytes Text(const std::string& text) { return {text.begin(), text.end()}; }
 
 sim::Bytes Checksum(const std::vector<std::uint8_t>& content, int pad, std::int32_t offset = 0) {
     TempFile file(content);
-    PadProfile profile(pad);
+    PadSizeProfile profile(pad);
     FirmwareUpdater updater(&profile);
     std::array<std::uint8_t, 16> out{};
     EXPECT_EQ(updater.ComputeImageChecksum(file.Path(), offset, out.data()), 0);
@@ -116,7 +107,7 @@ TEST(ImageChecksum, DevicesComputationTakesTheImageInAnyPieces) {
 }
 
 TEST(ImageChecksum, MissingFileOrDirectoryCannotBeOpened) {
-    PadProfile profile(0);
+    PadSizeProfile profile(0);
     FirmwareUpdater updater(&profile);
     std::array<std::uint8_t, 16> out{};
     out.fill(0xAB);

@@ -3,7 +3,9 @@
 
 #include "device/DebugOutput.h"
 #include "device/QuorlControllerDevice.h"
-#include "tests/TestSupport.h"
+#include "sim/ControllerModel.h"
+#include "testsupport/Bytes.h"
+#include "tests/SimTest.h"
 
 namespace {
 
@@ -32,9 +34,7 @@ protected:
 TEST_F(ControllerProtocol, UnitSerialIsSixteenBytesAndAZero) {
     auto& model = Bootloader();
     EXPECT_EQ(device.SetUnitSerial("ABC"), 0);
-    sim::Bytes expected = HexBytes("A9 11 41 42 43");
-    expected.resize(64, 0);
-    EXPECT_EQ(model.wire.back().bytes, expected);
+    EXPECT_EQ(model.wire.back().bytes, ReportBytes("A9 11 41 42 43"));
 
     const char twenty[] = "ABCDEFGHIJKLMNOPQRST";
     EXPECT_EQ(device.SetUnitSerial(twenty), 0);
@@ -157,10 +157,6 @@ TEST_F(ControllerProtocol, ControllerImageLayout) {
     EXPECT_EQ(device.GetChecksumPadSize(), 0);
     EXPECT_EQ(device.GetImageHeaderSize(), 48);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(ControllerProtocol, HundredReportsWithoutAnAcknowledgementFail) {
     auto& model = Bootloader();

@@ -11,7 +11,12 @@
 #include "device/QuorlControllerDevice.h"
 #include "device/QuorlDongleDevice.h"
 #include "image/ImageFile.h"
-#include "tests/DongleTestSupport.h"
+#include "sim/DongleBootloaderModel.h"
+#include "testsupport/Bytes.h"
+#include "testsupport/DongleMemory.h"
+#include "testsupport/TempFiles.h"
+#include "testsupport/WireSteps.h"
+#include "tests/SimTest.h"
 
 namespace {
 
@@ -32,7 +37,6 @@ protected:
         ASSERT_TRUE(link.Open());
         model->wire.clear();
     }
-    std::vector<sim::Bytes> Sent() const { return model->SentReports(); }
 
     sim::DongleBootloaderModel* model = nullptr;
     ProbedDongle link;
@@ -41,7 +45,7 @@ protected:
 TEST_F(DongleLink, OpenSynchronisesOnTwoStatusReportsThenReadsChunkZeroEightTimes) {
     model->status = 0x40;
     ASSERT_TRUE(link.Open());
-    EXPECT_EQ(Sent(), std::vector<sim::Bytes>(8, DongleCommand("03 00")));
+    EXPECT_EQ(Steps(*model), Transcript{"read 0 x 8"});
     // Each read command was acknowledged by a new status byte.
     EXPECT_EQ(link.LastStatus(), 0x48);
     // The second status report comes one report period after the first.
@@ -60,7 +64,7 @@ TEST_F(DongleLink, OpenFailsWithoutTwoOneByteStatusReports) {
     model->Unplug();
     EXPECT_FALSE(link.Open());
     EXPECT_FALSE(link.IsOpen());
-    EXPECT_TRUE(Sent().empty());
+    EXPECT_TRUE(Steps(*model).empty());
 }
 
 TEST_F(DongleLink, StatusReportLongerThanOneByteCountsAsNoStatus) {
@@ -81,7 +85,7 @@ TEST_F(DongleLink, UnchangedStatusFailsTheCommandAfterHundredPolls) {
     model->statusFrozen = true;
     const std::uint64_t start = world.NowMs();
     EXPECT_FALSE(link.SendSelectCommand(0));
-    EXPECT_EQ(StatusReportsRead(*model), 100u);
+    EXPECT_EQ(InputReportsRead(*model), 100u);
     EXPECT_EQ(world.NowMs() - start, 990u);  // the first report at once, then every 10 ms
 }
 
@@ -93,7 +97,7 @@ TEST_F(DongleLink, VersionNeedsExactlyTwoDataBytes) {
     EXPECT_TRUE(link.GetBootloaderVersion(major, minor));
     EXPECT_EQ(major, 10);
     EXPECT_EQ(minor, 0);
-    EXPECT_EQ(Sent(), DongleCommands({"01"}));
+    EXPECT_EQ(StepsWithReplies(*model), (Transcript{"version", "version 10.0"}));
 
     for (const sim::Bytes& malformed : {HexBytes("01"), HexBytes("01 03 00")}) {
         major = minor = 0xEE;
@@ -111,9 +115,10 @@ TEST_F(DongleLink, ShortPageGoesOutAsEightDataReportsPaddedWithFf) {
 
     sim::Bytes first = HexBytes("11 22 33");
     first.resize(64, 0xFF);
-    std::vector<sim::Bytes> expected = {DongleCommand("02 07"), first};
+    std::vector<sim::Bytes> expected = {ReportBytes("02 07"), first};
     expected.resize(9, sim::Bytes(64, 0xFF));
-    EXPECT_EQ(Sent(), expected);
+    EXPECT_EQ(model->SentReports(), expected);
+    EXPECT_EQ(Steps(*model), (Transcript{"write page 7", "page data x 8"}));
     EXPECT_EQ(link.LastStatus(), before + 9);  // the command and each data report acknowledged
     EXPECT_EQ(model->Page(7), DonglePage(HexBytes("11 22 33")));
 }
@@ -123,20 +128,20 @@ TEST_F(DongleLink, PageFiveIsReadBackFromChunksFortyToFortySeven) {
     model->Store(5, data);
     OpenLink();
     ASSERT_TRUE(link.VerifyPage(5, data.data(), 512));
-    std::vector<sim::Bytes> expected;
-    for (std::uint8_t chunk = 0x28; chunk <= 0x2F; ++chunk) {
-        expected.push_back(DongleCommand("06 00"));
-        expected.push_back(DongleCommand("03"));
-        expected.back()[1] = chunk;
+    Transcript expected;
+    for (int chunk = 40; chunk <= 47; ++chunk) {
+        expected.push_back("select 0");
+        expected.push_back("read " + std::to_string(chunk));
+        expected.push_back("chunk");
     }
-    EXPECT_EQ(Sent(), expected);
+    EXPECT_EQ(StepsWithReplies(*model), expected);
 }
 
 TEST_F(DongleLink, ShortPageIsComparedOnlyOverItsLength) {
     model->Store(5, HexBytes("11 22 33 44 55"));
     OpenLink();
     EXPECT_TRUE(link.VerifyPage(5, HexBytes("11 22 33").data(), 3));
-    EXPECT_EQ(Sent(), DongleCommands({"06 00", "03 28"}));
+    EXPECT_EQ(Steps(*model), (Transcript{"select 0", "read 40"}));
     EXPECT_FALSE(link.VerifyPage(5, HexBytes("11 22 34").data(), 3));
 }
 
@@ -144,11 +149,12 @@ TEST_F(DongleLink, PageFortyCrossesIntoTheSelectByte) {
     OpenLink();
     const auto data = PatternBytes(512, 40);
     ASSERT_TRUE(link.WritePageVerified(40, data.data(), 512));
-    const auto sent = Sent();
-    EXPECT_EQ(sent.front(), DongleCommand("02 28"));
-    const std::vector<sim::Bytes> firstReadBack(sent.begin() + 9, sent.begin() + 11);
-    EXPECT_EQ(firstReadBack, DongleCommands({"06 01", "03 40"}));
-    EXPECT_EQ(sent.back(), DongleCommand("03 47"));
+    // Chunk 320 (0x0140): bits 8-15 with the select, bits 0-7 with the read.
+    const Transcript steps = Steps(*model);
+    ASSERT_EQ(steps.size(), 2u + 16u);
+    EXPECT_EQ(Transcript(steps.begin(), steps.begin() + 4),
+              (Transcript{"write page 40", "page data x 8", "select 1", "read 64"}));
+    EXPECT_EQ(steps.back(), "read 71");
     EXPECT_EQ(model->Page(40), data);
 }
 
@@ -208,8 +214,9 @@ TEST_F(DongleLink, ResetIsSentWithoutWaitingForTheStatus) {
     OpenLink();
     const std::uint64_t start = world.NowMs();
     link.ResetDongle();
-    EXPECT_EQ(Sent(), std::vector<sim::Bytes>{DongleCommand("07 52 53 54")});
-    EXPECT_EQ(StatusReportsRead(*model), 0u);
+    EXPECT_EQ(model->SentReports(), std::vector<sim::Bytes>{ReportBytes("07 52 53 54")});
+    EXPECT_EQ(Steps(*model), Transcript{"reset"});
+    EXPECT_EQ(InputReportsRead(*model), 0u);
     EXPECT_EQ(world.NowMs(), start);
     EXPECT_EQ(model->resets, 1);
 }

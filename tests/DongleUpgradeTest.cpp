@@ -1,28 +1,30 @@
 // The dongle upgrade as a user runs it: a dongle in its bootloader, an image
 // whose name marks it as a dongle image, the lines printed, the exit status,
 // the pages in the order they were written and the dongle's memory after.
+#include <algorithm>
 #include <cstdint>
-#include <fcntl.h>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "app/Commands.h"
 #include "device/QuorlControllerDevice.h"
-#include "tests/DongleTestSupport.h"
+#include "sim/DongleBootloaderModel.h"
+#include "testsupport/DongleMemory.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/TempFiles.h"
+#include "testsupport/ToolLines.h"
+#include "testsupport/WireSteps.h"
+#include "testsupport/posix/NamedPipe.h"
+#include "tests/SimTest.h"
 
 namespace {
 
-using Text = std::vector<std::string>;
 using Pages = std::vector<int>;
 
-const Text kUpgraded = {"Dongle bootloader version 1.3", "Dongle upgraded."};
+const Transcript kUpgraded = {"Dongle bootloader version 1.3", kDongleUpgraded};
 
 class DongleUpgrade : public SimTest {
 protected:
@@ -34,8 +36,13 @@ protected:
         TempFile file(image, "_dongle.bin");
         return RunTool({file.Path()}, edition);
     }
-    // Set-feature reports after the opening and the version query.
-    std::size_t ReportsAfterVersion() const { return dongle->SentReports().size() - 9; }
+    // The reports after the opening and the version query.
+    Transcript StepsAfterVersion() const {
+        const Transcript steps = Steps(*dongle);
+        const auto version = std::find(steps.begin(), steps.end(), "version");
+        EXPECT_NE(version, steps.end());
+        return Transcript(version == steps.end() ? version : version + 1, steps.end());
+    }
 
     sim::DongleBootloaderModel* dongle = nullptr;
 };
@@ -45,12 +52,12 @@ TEST_F(DongleUpgrade, ImageWrittenFromPageOneOnPageZeroLastThenReset) {
     const auto image = PatternBytes(1000);
     const RunResult run = Upgrade(image);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.OutLines(), (Text{"Dongle bootloader version 10.0", "Dongle upgraded."}));
+    EXPECT_EQ(run.OutLines(), (Transcript{"Dongle bootloader version 10.0", kDongleUpgraded}));
     EXPECT_EQ(run.err, "");
     // Guard, then page 1 with the 488 bytes from offset 512, then page 0.
     EXPECT_EQ(dongle->pagesWritten, (Pages{0, 1, 0}));
     EXPECT_EQ(dongle->memory, DongleMemoryWith(image));
-    EXPECT_EQ(dongle->SentReports().back(), DongleCommand("07 52 53 54"));
+    EXPECT_EQ(Steps(*dongle).back(), "reset");
     EXPECT_EQ(dongle->resets, 1);
 }
 
@@ -80,8 +87,8 @@ TEST_F(DongleUpgrade, CutShortUpgradeKeepsTheGuardAndTheRerunDoesNotRewriteIt) {
     dongle->badReadbackPage = 2;
     RunResult run = Upgrade(image);
     EXPECT_EQ(run.status, -1);
-    EXPECT_EQ(run.OutLines(), Text{"Dongle bootloader version 1.3"});
-    EXPECT_EQ(run.ErrLines(), Text{"Dongle upgrade failed."});
+    EXPECT_EQ(run.OutLines(), Transcript{"Dongle bootloader version 1.3"});
+    EXPECT_EQ(run.ErrLines(), Transcript{kDongleFailed});
     // Three attempts at page 2, nothing after it, no reset.
     EXPECT_EQ(dongle->pagesWritten, (Pages{0, 1, 2, 2, 2}));
     EXPECT_EQ(dongle->resets, 0);
@@ -111,7 +118,7 @@ TEST_F(DongleUpgrade, DongleThatCannotBeOpenedOrSynchronised) {
         world.Reset();
         const RunResult run = Upgrade(PatternBytes(600), edition);
         EXPECT_EQ(run.status, -1);
-        EXPECT_EQ(run.OutLines(), Text{"Error opening device for bootloader upgrade."});
+        EXPECT_EQ(run.OutLines(), Transcript{kDongleOpenError});
         EXPECT_EQ(run.err, "");
         EXPECT_EQ(world.OpenAttemptsFor(kDongleBootloaderProductId), 1u);
         EXPECT_TRUE(world.Pauses().empty());
@@ -122,8 +129,8 @@ TEST_F(DongleUpgrade, DongleThatCannotBeOpenedOrSynchronised) {
     talkative.longStatusReports = true;
     const RunResult run = Upgrade(PatternBytes(600));
     EXPECT_EQ(run.status, -1);
-    EXPECT_EQ(run.OutLines(), Text{"Error opening device for bootloader upgrade."});
-    EXPECT_TRUE(talkative.SentReports().empty());
+    EXPECT_EQ(run.OutLines(), Transcript{kDongleOpenError});
+    EXPECT_TRUE(Steps(talkative).empty());
 }
 
 TEST_F(DongleUpgrade, OpenBudgetRetriesEveryHalfSecond) {
@@ -138,8 +145,7 @@ TEST_F(DongleUpgrade, OpenBudgetRetriesEveryHalfSecond) {
     world.Add<sim::DongleBootloaderModel>().appearAtMs = 1200;
     testing::internal::CaptureStdout();
     EXPECT_EQ(UpgradeDongle(file.Path(), 1000), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Error opening device for bootloader upgrade.\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(kDongleOpenError) + "\n");
     EXPECT_EQ(world.Pauses(), (std::vector<std::uint32_t>{500, 500}));
     EXPECT_EQ(world.OpenAttemptsFor(kDongleBootloaderProductId), 2u);
 }
@@ -150,7 +156,7 @@ TEST_F(DongleUpgrade, MalformedVersionReplyStopsBeforeAnythingIsWritten) {
         const RunResult run = Upgrade(PatternBytes(600));
         EXPECT_EQ(run.status, -1);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.ErrLines(), Text{"Unable to determine bootloader version."});
+        EXPECT_EQ(run.ErrLines(), Transcript{kNoVersion});
         EXPECT_TRUE(dongle->pagesWritten.empty());
     }
 }
@@ -159,46 +165,42 @@ TEST_F(DongleUpgrade, DongleWhoseStatusNeverChanges) {
     dongle->statusFrozen = true;
     const RunResult run = Upgrade(PatternBytes(600));
     EXPECT_EQ(run.status, -1);
-    EXPECT_EQ(run.ErrLines(), Text{"Unable to determine bootloader version."});
+    EXPECT_EQ(run.ErrLines(), Transcript{kNoVersion});
     // Synchronisation, then eight read commands and the version query, each
     // given up after 100 status reports 10 ms apart.
     EXPECT_EQ(world.NowMs(), 10u + 9u * 990u);
-    EXPECT_EQ(dongle->SentReports(0x02).size(), 0u);
+    EXPECT_EQ(Steps(*dongle), (Transcript{"read 0 x 8", "version"}));
 }
 
 TEST_F(DongleUpgrade, MissingFileDirectoryOrPipeFailsAfterTheVersionLineWithItsReason) {
-    const std::string directory = ::testing::TempDir() + "quorl_test_dir_dongle";
-    std::filesystem::create_directory(directory);
-    // A pipe has no size before it is read; held open for writing here, so
-    // that the tool's open does not wait for a writer.
-    const std::string pipe = directory + "/pipe_dongle.bin";
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    const int writer = open(pipe.c_str(), O_RDWR);
-    ASSERT_GE(writer, 0);
+    const TempDirectory temp("_dongle");
+    const std::string& directory = temp.Path();
+    // A pipe has no size before it is read.
+    const NamedPipe pipe(directory + "/pipe_dongle.bin");
+    ASSERT_TRUE(pipe.Made());
+    const std::string missing = directory + "/missing_dongle.bin";
     for (const auto& [path, reason] :
-         {std::pair{directory, "Unable to open: " + directory},
-          std::pair{directory + "/missing_dongle.bin", "Unable to open: " + directory + "/missing_dongle.bin"},
-          std::pair{pipe, "Dongle image " + pipe +
-                              " is not a regular file: its size cannot be measured before it is written."}}) {
+         {std::pair{directory, UnableToOpen(directory)}, std::pair{missing, UnableToOpen(missing)},
+          std::pair{pipe.Path(), "Dongle image " + pipe.Path() +
+                                     " is not a regular file: its size cannot be measured "
+                                     "before it is written."}}) {
         const RunResult run = RunTool({path});
         EXPECT_EQ(run.status, -1) << path;
-        EXPECT_EQ(run.OutLines(), Text{"Dongle bootloader version 1.3"}) << path;
-        EXPECT_EQ(run.ErrLines(), (Text{reason, "Dongle upgrade failed."})) << path;
-        EXPECT_EQ(ReportsAfterVersion(), 0u) << path;
+        EXPECT_EQ(run.OutLines(), Transcript{"Dongle bootloader version 1.3"}) << path;
+        EXPECT_EQ(run.ErrLines(), (Transcript{reason, kDongleFailed})) << path;
+        EXPECT_EQ(StepsAfterVersion(), Transcript{}) << path;
         dongle->wire.clear();
     }
-    close(writer);
-    std::filesystem::remove_all(directory);
 }
 
 TEST_F(DongleUpgrade, ImageLongerThanTheAddressablePagesIsRefusedBeforeTheGuard) {
     const RunResult run = Upgrade(PatternBytes(131073));
     EXPECT_EQ(run.status, -1);
-    EXPECT_EQ(run.OutLines(), Text{"Dongle bootloader version 1.3"});
+    EXPECT_EQ(run.OutLines(), Transcript{"Dongle bootloader version 1.3"});
     ASSERT_EQ(run.ErrLines().size(), 2u);
     EXPECT_NE(run.ErrLines()[0].find("131072"), std::string::npos);
-    EXPECT_EQ(run.ErrLines()[1], "Dongle upgrade failed.");
-    EXPECT_EQ(ReportsAfterVersion(), 0u);
+    EXPECT_EQ(run.ErrLines()[1], kDongleFailed);
+    EXPECT_EQ(StepsAfterVersion(), Transcript{});
     EXPECT_EQ(dongle->memory, DongleMemoryWith({}));
     EXPECT_EQ(dongle->resets, 0);
 }

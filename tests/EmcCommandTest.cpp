@@ -7,36 +7,23 @@
 
 #include "sim/ControllerModel.h"
 #include "sim/DongleAppModel.h"
-#include "tests/TestSupport.h"
+#include "testsupport/Bytes.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/ToolLines.h"
+#include "tests/SimTest.h"
 
 namespace {
 
 // The usage text as printed for the EMC command, whose program name is "app".
-std::vector<std::string> EmcUsage() {
-    return {"Fully update radio firmware:",
-            "usage: app -s [filename]",
-            "",
-            "Reboot controller into bootloader:",
-            "usage: app -b",
-            "",
-            "Reboot controller in app from bootloader:",
-            "usage: app -R",
-            "",
-            "Generate BRM file:",
-            "usage: app -v <firmware> <firmware_timestamp> [bootloader]"};
-}
+const Transcript kEmcUsage = UsageLines("app", Edition::Standard);
 
 // The feature report carrying a record: command 0x9A, length 16, the
 // record, zeros to the end of the 64-byte report.
-sim::Bytes EmcReport(const std::string& recordHex) {
-    sim::Bytes report = HexBytes("9A 10 " + recordHex);
-    report.resize(64, 0);
-    return report;
-}
+sim::Bytes EmcReport(const std::string& recordHex) { return ReportBytes("9A 10 " + recordHex); }
 
 class EmcCommand : public SimTest {
 protected:
-    std::vector<std::string> Run(const std::vector<std::string>& words) {
+    Transcript Run(const std::vector<std::string>& words) {
         std::vector<std::string> args = {"-E"};
         args.insert(args.end(), words.begin(), words.end());
         result = RunTool(args);
@@ -50,9 +37,8 @@ TEST_F(EmcCommand, TransmitOnThreeChannelsReachesBothDevices) {
     auto& dongle = world.Add<sim::DongleAppModel>();
 
     EXPECT_EQ(Run({"0", "11", "42", "80"}),
-              (std::vector<std::string>{"Command: TRANSMIT on channels 11 42 80 power 0dBm",
-                                        "Sent EMC command to controller.",
-                                        "Sent EMC command to dongle."}));
+              (Transcript{"Command: TRANSMIT on channels 11 42 80 power 0dBm",
+                                        kEmcToController, kEmcToDongle}));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
     const sim::Bytes report = EmcReport("00 03 0B 2A 50 00 00000000 00000000 0000");
@@ -66,8 +52,8 @@ TEST_F(EmcCommand, ReceiveUsesOneChannelAndThePowerOption) {
     auto& controller = world.Add<sim::ControllerModel>();
 
     EXPECT_EQ(Run({"-p", "-4", "1", "39", "40"}),
-              (std::vector<std::string>{"Command: RECEIVE on channels 39 power -4dBm",
-                                        "Sent EMC command to controller."}));
+              (Transcript{"Command: RECEIVE on channels 39 power -4dBm",
+                                        kEmcToController}));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(controller.SentReports(),
               std::vector<sim::Bytes>{EmcReport("01 01 27 FC" + std::string(24, '0'))});
@@ -77,8 +63,8 @@ TEST_F(EmcCommand, ReceiveUsesOneChannelAndThePowerOption) {
     for (int channel = 20; channel < 40; ++channel) {
         words.push_back(std::to_string(channel));
     }
-    EXPECT_EQ(Run(words), (std::vector<std::string>{"Command: RECEIVE on channels 20 power 0dBm",
-                                                     "Sent EMC command to controller."}));
+    EXPECT_EQ(Run(words), (Transcript{"Command: RECEIVE on channels 20 power 0dBm",
+                                                     kEmcToController}));
     EXPECT_EQ(controller.SentReports().back(), EmcReport("01 01 14 00"));
 }
 
@@ -88,8 +74,8 @@ TEST_F(EmcCommand, NumbersKeepTheirLowByteOnTheWire) {
     // Channel 300 is stored and shown as 44; power 300 is stored as 44 but
     // shown as given. A word without digits is 0; "-p" after the mode is a channel.
     EXPECT_EQ(Run({"-p", "300", "0", "300", "x7", "-p"}),
-              (std::vector<std::string>{"Command: TRANSMIT on channels 44 0 0 power 300dBm",
-                                        "Sent EMC command to controller."}));
+              (Transcript{"Command: TRANSMIT on channels 44 0 0 power 300dBm",
+                                        kEmcToController}));
     EXPECT_EQ(controller.SentReports(),
               std::vector<sim::Bytes>{EmcReport("00 03 2C 00 00 2C" + std::string(20, '0'))});
 }
@@ -102,9 +88,9 @@ TEST_F(EmcCommand, FourteenChannelsFillTheRecordWithoutPower) {
     }
 
     EXPECT_EQ(Run(words),
-              (std::vector<std::string>{
+              (Transcript{
                   "Command: TRANSMIT on channels 1 2 3 4 5 6 7 8 9 10 11 12 13 14 power -1dBm",
-                  "Sent EMC command to controller."}));
+                  kEmcToController}));
     EXPECT_EQ(controller.SentReports(),
               std::vector<sim::Bytes>{EmcReport("00 0E 0102030405060708090A0B0C0D0E")});
 }
@@ -117,7 +103,7 @@ TEST_F(EmcCommand, FifteenChannelsAreRefusedWithNothingSent) {
         words.push_back(std::to_string(channel));
     }
 
-    EXPECT_EQ(Run(words), EmcUsage());
+    EXPECT_EQ(Run(words), kEmcUsage);
     EXPECT_EQ(result.status, -1);
     EXPECT_TRUE(world.OpenAttempts().empty());
     EXPECT_TRUE(controller.wire.empty());
@@ -128,7 +114,7 @@ TEST_F(EmcCommand, TooFewWordsPrintTheUsageText) {
     world.Add<sim::ControllerModel>();
     for (const std::vector<std::string>& words :
          {std::vector<std::string>{}, {"5"}, {"-p", "4"}, {"-p", "4", "1"}}) {
-        EXPECT_EQ(Run(words), EmcUsage()) << words.size();
+        EXPECT_EQ(Run(words), kEmcUsage) << words.size();
         EXPECT_EQ(result.status, -1);
         EXPECT_EQ(result.err, "");
     }
@@ -144,8 +130,8 @@ TEST_F(EmcCommand, TooFewWordsPrintTheUsageText) {
 TEST_F(EmcCommand, OnlyTheDongleTakesIt) {
     auto& dongle = world.Add<sim::DongleAppModel>();
 
-    EXPECT_EQ(Run({"0", "5"}), (std::vector<std::string>{"Command: TRANSMIT on channels 5 power 0dBm",
-                                                          "Sent EMC command to dongle."}));
+    EXPECT_EQ(Run({"0", "5"}), (Transcript{"Command: TRANSMIT on channels 5 power 0dBm",
+                                                          kEmcToDongle}));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(dongle.emcRecords.size(), 1u);
     // The controller was looked for first.
@@ -159,8 +145,8 @@ TEST_F(EmcCommand, NeitherDevicePresent) {
     // A controller in its bootloader is not the application that takes the record.
     world.Add<sim::ControllerModel>(sim::ControllerModel::Mode::Bootloader);
 
-    EXPECT_EQ(Run({"0", "5"}), (std::vector<std::string>{"Command: TRANSMIT on channels 5 power 0dBm",
-                                                          "Did not find a controller or dongle."}));
+    EXPECT_EQ(Run({"0", "5"}), (Transcript{"Command: TRANSMIT on channels 5 power 0dBm",
+                                                          kNoEmcDevice}));
     EXPECT_EQ(result.status, -1);
     EXPECT_EQ(world.OpenAttemptsFor(0x1102), 1u);
     EXPECT_EQ(world.OpenAttemptsFor(0x1142), 1u);
@@ -171,8 +157,8 @@ TEST_F(EmcCommand, ADeviceThatRefusesTheRecordIsPassedOverSilently) {
     controller.refuseSetReports = 1000;
     auto& dongle = world.Add<sim::DongleAppModel>();
 
-    EXPECT_EQ(Run({"0", "5"}), (std::vector<std::string>{"Command: TRANSMIT on channels 5 power 0dBm",
-                                                          "Sent EMC command to dongle."}));
+    EXPECT_EQ(Run({"0", "5"}), (Transcript{"Command: TRANSMIT on channels 5 power 0dBm",
+                                                          kEmcToDongle}));
     EXPECT_EQ(result.status, 0);
     EXPECT_TRUE(controller.emcRecords.empty());
     EXPECT_EQ(dongle.emcRecords.size(), 1u);

@@ -17,14 +17,16 @@
 
 #include "sim/DongleAppModel.h"
 #include "sim/DongleBootloaderModel.h"
-#include "sim/RadioModel.h"
-#include "sim/SwdProbeModel.h"
 #include "sim/TivaneModel.h"
-#include "tests/TestSupport.h"
+#include "testsupport/ControllerImage.h"
+#include "testsupport/DongleMemory.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/TempFiles.h"
+#include "testsupport/ToolLines.h"
+#include "tests/SimTest.h"
 
 namespace {
 
-using sim::Bytes;
 using sim::ControllerModel;
 
 enum class Command {
@@ -63,8 +65,8 @@ struct Bench {
     sim::DongleBootloaderModel* dongle = nullptr;
     sim::TivaneModel* tivane = nullptr;
 
-    sim::RadioModel& Radio() const { return *controller->Extension<sim::RadioModel>(); }
-    sim::SwdProbeModel& Probe() const { return *controller->Extension<sim::SwdProbeModel>(); }
+    sim::RadioModel& Radio() const { return *controller->radio; }
+    sim::SwdProbeModel& Probe() const { return *controller->swdProbe; }
     // The device whose generic faults a row sets.
     sim::SimDevice& Device() const {
         if (dongle != nullptr) {
@@ -95,22 +97,12 @@ const std::string kSerial = "UNIT0042";
 
 // The images: ten 50-byte data reports for the controller family, eleven
 // 48-byte pieces for the radio, three SWD pages, three dongle pages.
-const Bytes kControllerImage = PatternBytes(8192 + 500, 5);
+const ControllerImage kControllerImage = ControllerImage::Pattern(500, 5);
 const Bytes kRadioImage = PatternBytes(500, 6);
 const Bytes kSwdImage = PatternBytes(3000, 7);
 const Bytes kSoftDevice = PatternBytes(2000, 8);
 const Bytes kSdApplication = PatternBytes(1500, 9);
 const Bytes kDongleImage = PatternBytes(1300, 10);
-
-Bytes Tail(const Bytes& bytes, std::size_t from) { return Bytes(bytes.begin() + from, bytes.end()); }
-
-Bytes OldFlash(std::size_t address, std::size_t length) {
-    Bytes bytes(length);
-    for (std::size_t i = 0; i < length; ++i) {
-        bytes[i] = kOldFlash[(address + i) % kOldFlash.size()];
-    }
-    return bytes;
-}
 
 // The radio flash that SWD programming may touch: whole pages under the files.
 struct Span {
@@ -142,7 +134,7 @@ void CheckRadioFlash(Command command, const Bench& bench, Holds holds) {
     const Bytes& flash = bench.Probe().flash.Contents();
     const bool chipErased = command == Command::SwdReflashWithSd && holds != Holds::OldImage &&
                             bench.Probe().flash.chipErases > 0;
-    Bytes expected = OldFlash(0, flash.size());
+    Bytes expected = Repeating(kOldFlash, 0, flash.size());
     if (chipErased) {
         std::fill(expected.begin(), expected.end(), 0xFF);
     }
@@ -174,10 +166,7 @@ void CheckDongleMemory(const Bench& bench, Holds holds) {
     // Pages beyond the image are never touched.
     EXPECT_EQ(Tail(dongle.memory, filePagesEnd), Tail(kOldDongleMemory, filePagesEnd));
     const Bytes pageZero = dongle.Page(0);
-    Bytes guardPage(kPage, 0xFF);
-    guardPage[0] = 0x02;
-    guardPage[1] = 0x78;
-    guardPage[2] = 0x00;
+    const Bytes guardPage = DonglePage(HexBytes("02 78 00"));
     switch (holds) {
         case Holds::NewImage:
         case Holds::Verified: {
@@ -201,8 +190,7 @@ void CheckDongleMemory(const Bench& bench, Holds holds) {
 
 // A controller-family bootloader (controller or Tivane) after an update.
 void CheckBootloaderImage(const ControllerModel& device, Holds holds) {
-    const Bytes image = Tail(kControllerImage, 8192);
-    EXPECT_EQ(device.firmware, holds == Holds::OldImage ? kOldFirmware : image);
+    EXPECT_EQ(device.firmware, holds == Holds::OldImage ? kOldFirmware : kControllerImage.image);
     // Only a verified update is followed by the restart; a failed one leaves
     // the device in its bootloader.
     EXPECT_EQ(device.resetsFromBootloader, holds == Holds::NewImage ? 1 : 0);
@@ -308,7 +296,7 @@ RunResult RunImagePath(const Bytes& image, const std::string& nameSuffix) {
 RunResult RunCommand(Command command) {
     switch (command) {
         case Command::ControllerUpdate:
-            return RunImagePath(kControllerImage, "_controller.bin");
+            return RunImagePath(kControllerImage.file, "_controller.bin");
         case Command::RadioUpdate:
             return RunImagePath(kRadioImage, "_module.bin");
         case Command::SwdReflash: {
@@ -324,7 +312,7 @@ RunResult RunCommand(Command command) {
         case Command::DongleUpgrade:
             return RunImagePath(kDongleImage, "_dongle.bin");
         case Command::TivaneUpdate:
-            return RunImagePath(kControllerImage, "_tivane.bin");
+            return RunImagePath(kControllerImage.file, "_tivane.bin");
         case Command::Reboot:
             return RunTool({"-b"});
         case Command::Reset:
@@ -366,19 +354,8 @@ std::function<void(Bench&)> Dongle(std::function<void(sim::DongleBootloaderModel
     return [set](Bench& b) { set(*b.dongle); };
 }
 
-const std::string kUpdated = "Successfully updated firmware.";
-const std::string kUpdateError = "Error updating firmware.";
-const std::string kOpenError = "Error opening device.";
-const std::string kReflashed = "Radio Update Complete.  Rebooting";
-const std::string kNoSwdStart = "Error starting SWD";
-const std::string kAppFailed = "ERROR: Application programming failed";
-const std::string kSdFailed = "ERROR: SoftDevice programming failed";
 // Some failure lines follow the marks of the tries on the same line.
 const std::string kChipEraseFailed = std::string(10, '.') + "ERROR: full chip failed";
-const std::string kDongleUpgraded = "Dongle upgraded.";
-const std::string kDongleFailed = "Dongle upgrade failed.";
-const std::string kNoVersion = "Unable to determine bootloader version.";
-const std::string kDongleOpenError = "Error opening device for bootloader upgrade.";
 
 using C = Command;
 using H = Holds;
@@ -517,35 +494,35 @@ std::vector<FaultCase> AllRows() {
          [](Bench& b) { b.tivane->restartDelayMs = 1100; }, 1, Out, kOpenError, H::OldImage},
 
         // -b: the controller running its application.
-        {C::Reboot, "Healthy", [](Bench&) {}, 0, Out, "Sent reboot into bootloader.", H::NewImage},
-        {C::Reboot, "Absent", Absent(), 1, Out, "Unable to reboot into bootloader.", H::OldImage},
-        {C::Reboot, "LateToEnumerate", AppearsAt(100), 1, Out, "Unable to reboot into bootloader.", H::OldImage},
-        {C::Reboot, "RefusesThreeReports", Refuses(3), 0, Out, "Sent reboot into bootloader.", H::NewImage},
-        {C::Reboot, "RefusesAllReports", Refuses(kAll), 0, Out, "Sent reboot into bootloader.", H::OldImage},
+        {C::Reboot, "Healthy", [](Bench&) {}, 0, Out, kRebootSent, H::NewImage},
+        {C::Reboot, "Absent", Absent(), 1, Out, kRebootFailed, H::OldImage},
+        {C::Reboot, "LateToEnumerate", AppearsAt(100), 1, Out, kRebootFailed, H::OldImage},
+        {C::Reboot, "RefusesThreeReports", Refuses(3), 0, Out, kRebootSent, H::NewImage},
+        {C::Reboot, "RefusesAllReports", Refuses(kAll), 0, Out, kRebootSent, H::OldImage},
 
         // -R: the controller in its bootloader.
-        {C::Reset, "Healthy", [](Bench&) {}, 0, Out, "Sent reset from bootloader command.", H::NewImage},
-        {C::Reset, "Absent", Absent(), 1, Out, "Attempting to send to wired controller...", H::OldImage},
-        {C::Reset, "RefusesThreeReports", Refuses(3), 0, Out, "Sent reset from bootloader command.", H::NewImage},
-        {C::Reset, "RefusesAllReports", Refuses(kAll), 0, Out, "Sent reset from bootloader command.", H::OldImage},
+        {C::Reset, "Healthy", [](Bench&) {}, 0, Out, kResetSent, H::NewImage},
+        {C::Reset, "Absent", Absent(), 1, Out, kSendingToController, H::OldImage},
+        {C::Reset, "RefusesThreeReports", Refuses(3), 0, Out, kResetSent, H::NewImage},
+        {C::Reset, "RefusesAllReports", Refuses(kAll), 0, Out, kResetSent, H::OldImage},
 
         // -S serial: the controller in its bootloader.
-        {C::UnitSerial, "Healthy", [](Bench&) {}, 0, Out, "Sent the set unit serial command. Resetting...", H::NewImage},
+        {C::UnitSerial, "Healthy", [](Bench&) {}, 0, Out, kSerialSent, H::NewImage},
         {C::UnitSerial, "Absent", Absent(), 1, Out, kOpenError, H::OldImage},
-        {C::UnitSerial, "RefusesThreeReports", Refuses(3), 0, Out, "Sent the set unit serial command. Resetting...", H::NewImage},
+        {C::UnitSerial, "RefusesThreeReports", Refuses(3), 0, Out, kSerialSent, H::NewImage},
         {C::UnitSerial, "RefusesAllReports", Refuses(kAll), 1, Out, kOpenError, H::OldImage},
-        {C::UnitSerial, "UnpluggedAfterTheSerial", UnpluggedAfter(1), 0, Out, "Sent the set unit serial command. Resetting...", H::Verified},
+        {C::UnitSerial, "UnpluggedAfterTheSerial", UnpluggedAfter(1), 0, Out, kSerialSent, H::Verified},
 
         // -E 0 11 42: the controller and the dongle, both in their applications.
-        {C::EmcTest, "Healthy", [](Bench&) {}, 0, Out, "Sent EMC command to dongle.", H::NewImage},
-        {C::EmcTest, "BothAbsent", Absent(), -1, Out, "Did not find a controller or dongle.", H::OldImage},
-        {C::EmcTest, "ControllerAbsent", [](Bench& b) { b.controller->Unplug(); }, 0, Out, "Sent EMC command to dongle.", H::DongleOnly},
-        {C::EmcTest, "DongleAbsent", [](Bench& b) { b.dongleApp->Unplug(); }, 0, Out, "Sent EMC command to controller.", H::ControllerOnly},
+        {C::EmcTest, "Healthy", [](Bench&) {}, 0, Out, kEmcToDongle, H::NewImage},
+        {C::EmcTest, "BothAbsent", Absent(), -1, Out, kNoEmcDevice, H::OldImage},
+        {C::EmcTest, "ControllerAbsent", [](Bench& b) { b.controller->Unplug(); }, 0, Out, kEmcToDongle, H::DongleOnly},
+        {C::EmcTest, "DongleAbsent", [](Bench& b) { b.dongleApp->Unplug(); }, 0, Out, kEmcToController, H::ControllerOnly},
         {C::EmcTest, "BothRefuseThreeReports",
-         [](Bench& b) { b.controller->refuseSetReports = 3; b.dongleApp->refuseSetReports = 3; }, 0, Out, "Sent EMC command to dongle.", H::NewImage},
-        {C::EmcTest, "ControllerRefusesAll", Refuses(kAll), 0, Out, "Sent EMC command to dongle.", H::DongleOnly},
+         [](Bench& b) { b.controller->refuseSetReports = 3; b.dongleApp->refuseSetReports = 3; }, 0, Out, kEmcToDongle, H::NewImage},
+        {C::EmcTest, "ControllerRefusesAll", Refuses(kAll), 0, Out, kEmcToDongle, H::DongleOnly},
         {C::EmcTest, "BothRefuseAll",
-         [](Bench& b) { b.controller->refuseSetReports = kAll; b.dongleApp->refuseSetReports = kAll; }, -1, Out, "Did not find a controller or dongle.", H::OldImage},
+         [](Bench& b) { b.controller->refuseSetReports = kAll; b.dongleApp->refuseSetReports = kAll; }, -1, Out, kNoEmcDevice, H::OldImage},
     };
     for (const Command c : {C::ControllerUpdate, C::TivaneUpdate}) {
         const std::vector<FaultCase> more = BootloaderUpdateRows(c);
@@ -576,7 +553,7 @@ void PrintTo(const FaultCase& row, std::ostream* out) {
 
 class FaultMatrix : public SimTest, public ::testing::WithParamInterface<FaultCase> {};
 
-TEST_P(FaultMatrix, EndsWithThePartsMessageAndStatusAndLeavesTheDeviceSound) {
+TEST_P(FaultMatrix, EndsWithItsMessageAndStatusAndLeavesTheDeviceSound) {
     const FaultCase& row = GetParam();
     Bench bench = PlugBench(world, row.command);
     row.apply(bench);

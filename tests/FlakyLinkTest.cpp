@@ -5,7 +5,13 @@
 
 #include <memory>
 
-#include "tests/TestSupport.h"
+#include "sim/ControllerModel.h"
+#include "testsupport/ControllerImage.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/TempFiles.h"
+#include "testsupport/ToolLines.h"
+#include "testsupport/WireSteps.h"
+#include "tests/SimTest.h"
 
 namespace {
 
@@ -22,50 +28,28 @@ struct RefuseCommand : sim::CommandExtension {
     std::uint8_t code;
 };
 
-std::size_t Attempts(const sim::SimDevice& device, std::uint8_t code) {
-    std::size_t count = 0;
-    for (const sim::WireRecord& record : device.wire) {
-        count += record.transfer == sim::Transfer::SetFeature && !record.bytes.empty() &&
-                         record.bytes[0] == code
-                     ? 1
-                     : 0;
-    }
-    return count;
-}
-
-class FlakyLink : public SimTest {
-protected:
-    static std::vector<std::uint8_t> ControllerImage(std::size_t sentBytes) {
-        std::vector<std::uint8_t> image(8192, 0xAA);
-        const auto body = PatternBytes(sentBytes, 9);
-        image.insert(image.end(), body.begin(), body.end());
-        return image;
-    }
-    void TearDown() override {
-        EXPECT_EQ(world.liveHandles, 0) << "a device handle outlived its command";
-        SimTest::TearDown();
-    }
-};
+class FlakyLink : public CommandTest {};
 
 // The bootloader never received the checksum, so it verified nothing; the
 // acknowledgement it still shows is the start's, with status 0, and must not
 // pass for the verification.
 TEST_F(FlakyLink, ControllerChecksumThatNeverArrivesIsNoSuccess) {
     auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
-    controller.extensions.push_back(std::make_unique<RefuseCommand>(0x93));
-    TempFile file(ControllerImage(260));
+    controller.extensions.push_back(std::make_unique<RefuseCommand>(sim::kImageChecksum));
+    TempFile file(ControllerImage::Pattern(260, 9).file);
 
     const RunResult run = RunTool({"-d", file.Path()});
 
     EXPECT_EQ(run.status, 1);
     const auto lines = run.OutLines();
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[lines.size() - 2], "Verifying...");
-    EXPECT_EQ(lines.back(), "Error updating firmware.");
+    EXPECT_EQ(lines[lines.size() - 2], kVerifying);
+    EXPECT_EQ(lines.back(), kUpdateError);
     // Only the start's acknowledgement was read; the refused checksum (100
     // attempts) is not followed by a wait, and no reset is sent.
-    EXPECT_EQ(run.ErrLines(), (std::vector<std::string>{"ack 0 retries 0"}));
-    EXPECT_EQ(Attempts(controller, 0x93), 100u);
+    EXPECT_EQ(run.ErrLines(), (Transcript{"ack 0 retries 0"}));
+    EXPECT_EQ(StepsWithReplies(controller),
+              (Transcript{"start", "ack 0", "data 50 x 5", "data 10", "checksum refused x 100"}));
     EXPECT_TRUE(controller.firmware.empty());
     EXPECT_EQ(controller.resetsFromBootloader, 0);
 }
@@ -76,22 +60,16 @@ TEST_F(FlakyLink, ControllerChecksumThatNeverArrivesIsNoSuccess) {
 // that failed, sends no checksum and reports the failure.
 TEST_F(FlakyLink, ControllerDataReportThatNeverArrivesEndsTheUpdate) {
     auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
-    controller.extensions.push_back(std::make_unique<RefuseCommand>(0x92));
-    TempFile file(ControllerImage(48));
+    controller.extensions.push_back(std::make_unique<RefuseCommand>(sim::kImageData));
+    TempFile file(ControllerImage::Checksumming({}).file);
 
     const RunResult run = RunTool({file.Path()});
 
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.OutLines(), (std::vector<std::string>{
-                                  "Updating controller firmware",
-                                  "Attempting to update via bootloader...",
-                                  "Image checksum: " + std::string(32, '0'),
-                                  "Starting firmware update...",
-                                  "Transfering data...",
-                                  "Error updating firmware.",
-                              }));
-    EXPECT_EQ(Attempts(controller, 0x92), 100u);
-    EXPECT_EQ(Attempts(controller, 0x93), 0u);
+    EXPECT_EQ(run.OutLines(), (Transcript{kUpdatingController, kViaBootloader,
+                                          "Image checksum: " + std::string(32, '0'),
+                                          kStartingUpdate, kTransferring, kUpdateError}));
+    EXPECT_EQ(Steps(controller), (Transcript{"start", "data 48 refused x 100"}));
     EXPECT_TRUE(controller.firmware.empty());
     EXPECT_EQ(controller.resetsFromBootloader, 0);
 }

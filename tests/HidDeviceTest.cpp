@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "device/HidDevice.h"
-#include "tests/TestSupport.h"
+#include "testsupport/Bytes.h"
+#include "tests/SimTest.h"
 
 namespace {
 
@@ -143,10 +144,6 @@ TEST_F(HidDeviceTest, UnpluggedDeviceFailsOnItsOldHandle) {
     echo.reply = {1};
     EXPECT_EQ(device.GetFeatureReport(0, buffer, 8), 1);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(HidDeviceTest, VanishedDeviceIsNotRetriedAndClosesItsHandle) {
     auto& echo = world.Add<EchoModel>();

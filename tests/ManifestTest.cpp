@@ -6,24 +6,16 @@
 
 #include <gtest/gtest.h>
 
-#include "sim/ReferenceChecksum.h"
-#include "tests/TestSupport.h"
+#include "testsupport/Bytes.h"
+#include "testsupport/ControllerImage.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/TempFiles.h"
 
 namespace {
 
-std::string Digits(const std::array<std::uint8_t, 16>& checksum) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t byte : checksum) {
-        text += kHex[byte >> 4];
-        text += kHex[byte & 15];
-    }
-    return text;
-}
-
 // A bootloader image of the given size with its timestamp bytes at 36..39.
-std::vector<std::uint8_t> Bootloader(std::size_t size, const std::string& timestampHex) {
-    std::vector<std::uint8_t> image = PatternBytes(size, 7);
+Bytes Bootloader(std::size_t size, const std::string& timestampHex) {
+    Bytes image = PatternBytes(size, 7);
     const sim::Bytes stamp = HexBytes(timestampHex);
     for (std::size_t i = 0; i < stamp.size() && 36 + i < size; ++i) {
         image[36 + i] = stamp[i];
@@ -32,10 +24,9 @@ std::vector<std::uint8_t> Bootloader(std::size_t size, const std::string& timest
 }
 
 TEST(Manifest, BlockWithoutBootloaderByteForByte) {
-    const auto image = PatternBytes(9000);
-    TempFile firmware(image);
-    const std::string crc = Digits(
-        sim::ReferenceChecksum(std::vector<std::uint8_t>(image.begin() + 8240, image.end())));
+    const ControllerImage image = ControllerImage::Pattern(808);
+    TempFile firmware(image.file);
+    const std::string crc = HexDigits(image.Checksum());
 
     const RunResult result = RunTool({"-v", firmware.Path(), "1500000000"});
     EXPECT_EQ(result.status, 0);

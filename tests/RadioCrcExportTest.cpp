@@ -7,7 +7,11 @@
 #include <gtest/gtest.h>
 
 #include "sim/ControllerModel.h"
-#include "tests/TestSupport.h"
+#include "testsupport/Bytes.h"
+#include "testsupport/ControllerImage.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/TempFiles.h"
+#include "tests/SimTest.h"
 
 namespace {
 
@@ -18,12 +22,6 @@ const sim::Bytes kKnownChecksum = HexBytes("0A FF 00 01010101010101010101010101"
 const std::string kKnownLine =
     "#define RADIO_CRC 0x0a, 0xff, 0x00, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, "
     "0x01, 0x01, 0x01, 0x01, 0x01";
-
-std::vector<std::uint8_t> ControllerImageEndingWith(const sim::Bytes& tail) {
-    std::vector<std::uint8_t> image = PatternBytes(8240, 3);
-    image.insert(image.end(), tail.begin(), tail.end());
-    return image;
-}
 
 TEST(RadioCrcExport, HeaderLineAndDigitsForAKnownChecksum) {
     TempFile radio(kKnownChecksum, "_module.bin");
@@ -39,12 +37,12 @@ TEST(RadioCrcExport, HeaderLineAndDigitsForAKnownChecksum) {
 }
 
 TEST(RadioCrcExport, ControllerImagesAreChecksummedFromOffset8240) {
-    // The same checksum from a controller image: its first 8240 bytes are skipped.
-    TempFile controller(ControllerImageEndingWith(kKnownChecksum));
+    // The same checksum from a controller image: its start region and header are skipped.
+    TempFile controller(ControllerImage::Checksumming(kKnownChecksum).file);
     EXPECT_EQ(RunTool({"-C", controller.Path()}).out, kKnownLine + "\n");
 
     // The same bytes named as a radio image are checksummed from offset 0.
-    TempFile radio(ControllerImageEndingWith(kKnownChecksum), "_module.bin");
+    TempFile radio(ControllerImage::Checksumming(kKnownChecksum).file, "_module.bin");
     const RunResult result = RunTool({"-C", radio.Path()});
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.out, kKnownLine + "\n");

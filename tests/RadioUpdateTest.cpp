@@ -1,12 +1,10 @@
 // The radio firmware update through the controller, as device transcripts:
 // which devices are plugged in, the command line, the lines printed, the
-// reports the radio's host received and the pauses the tool made.
+// steps the radio's host received and the pauses the tool made.
 #include <algorithm>
 #include <cstdint>
 #include <functional>
-#include <iomanip>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,82 +12,37 @@
 
 #include "device/QuorlControllerRadioDevice.h"
 #include "sim/DongleAppModel.h"
-#include "sim/RadioModel.h"
 #include "sim/ReferenceChecksum.h"
-#include "tests/TestSupport.h"
+#include "testsupport/Bytes.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/TempFiles.h"
+#include "testsupport/ToolLines.h"
+#include "testsupport/WireSteps.h"
+#include "tests/SimTest.h"
 
 namespace {
 
 using sim::Bytes;
 using sim::ControllerModel;
-using Transcript = std::vector<std::string>;
 
-const std::string kUpdating = "Updating radio firmware";
-const std::string kRebootSent = "Sent reboot into bootloader.";
-const std::string kViaUsb = "Attempting to update via USB (legacy bootloader)...";
-const std::string kViaBootloader = "Attempting to update via bootloader...";
-const std::string kViaWireless = "Attempting to update via wireless...";
-const std::string kOpenError = "Error opening device.";
-const std::string kUpdateError = "Error updating firmware.";
+// The radio's image checksum: from the image's first byte, without padding.
+Checksum128 RadioChecksum(const Bytes& image) { return sim::ReferenceChecksum(image, -1); }
 
-// A command report as the device receives it: code, length, payload, zeros.
-Bytes Report(std::uint8_t code, const Bytes& payload = {}) {
-    Bytes report(64, 0);
-    report[0] = code;
-    report[1] = static_cast<std::uint8_t>(payload.size());
-    std::copy(payload.begin(), payload.end(), report.begin() + 2);
-    return report;
-}
+Transcript EngineLines(const Bytes& image) { return UpdateEngineLines(RadioChecksum(image)); }
 
-Bytes RadioChecksum(const Bytes& image) {
-    const auto value = sim::ReferenceChecksum(image, -1);
-    return {value.begin(), value.end()};
-}
-
-// Begin, the image in 48-byte pieces from its first byte, the checksum.
-std::vector<Bytes> RadioUpdateReports(const Bytes& image) {
-    std::vector<Bytes> reports = {Report(0x97)};
-    for (std::size_t at = 0; at < image.size(); at += 48) {
-        const std::size_t n = std::min<std::size_t>(48, image.size() - at);
-        reports.push_back(Report(0x98, Bytes(image.begin() + at, image.begin() + at + n)));
-    }
-    reports.push_back(Report(0x99, RadioChecksum(image)));
-    return reports;
-}
-
-Transcript EngineLines(const Bytes& image) {
-    std::ostringstream digits;
-    for (std::uint8_t byte : RadioChecksum(image)) {
-        digits << std::hex << std::setw(2) << std::setfill('0') << static_cast<int>(byte);
-    }
-    return {"Image checksum: " + digits.str(), "Starting firmware update...", "Transfering data...",
-            "Verifying..."};
-}
-
-Transcript Join(std::initializer_list<Transcript> parts) {
-    Transcript all;
-    for (const Transcript& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
-sim::RadioModel& RadioOf(ControllerModel& host) { return *host.Extension<sim::RadioModel>(); }
-
-const Bytes kRebootMagic = Report(0x95, {0x5E, 0x71, 0xD2, 0x3A});
-
-// What the wired controller receives: the reboot request, then the radio update.
-std::vector<Bytes> RebootThenRadioUpdateReports(const Bytes& image) {
-    std::vector<Bytes> reports = {kRebootMagic};
-    const auto radio = RadioUpdateReports(image);
-    reports.insert(reports.end(), radio.begin(), radio.end());
-    return reports;
+// The image arrived whole, and with its checksum.
+void ExpectRadioReceived(const sim::RadioModel& radio, const Bytes& image) {
+    EXPECT_EQ(radio.firmware, image);
+    EXPECT_EQ(radio.checksumReceived, RadioChecksum(image));
 }
 
 class RadioUpdate : public SimTest {
 protected:
-    const Bytes image = PatternBytes(2500, 7);  // 52 whole pieces and one of 4 bytes
+    const Bytes image = PatternBytes(2500, 7);
     TempFile file{image, "_module.bin"};
+    // Begin, the image in 48-byte pieces from its first byte, the checksum.
+    const Transcript radioUpdate = {"radio begin", "radio data 48 x 52", "radio data 4",
+                                    "radio checksum"};
     RunResult Run() { return RunTool({file.Path()}); }
 
     // The radio behind the controller's bootloader shows a fault: that route
@@ -104,11 +57,11 @@ protected:
 
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.OutLines(),
-                  Join({{kUpdating, kViaUsb, kOpenError, kViaBootloader}, EngineLines(image),
-                        {kUpdateError, kViaWireless}, EngineLines(image),
-                        {"Successfully updated firmware."}}));
-        EXPECT_TRUE(RadioOf(controller).firmware.empty());
-        EXPECT_EQ(RadioOf(dongle).firmware, image);
+                  Join({{kUpdatingRadio, kViaUsbLegacy, kOpenError, kViaBootloader},
+                        EngineLines(image), {kUpdateError, kViaWireless}, EngineLines(image),
+                        {kUpdated}}));
+        EXPECT_TRUE(controller.radio->firmware.empty());
+        ExpectRadioReceived(*dongle.radio, image);
     }
 };
 
@@ -119,10 +72,10 @@ TEST_F(RadioUpdate, SucceedsOverTheControllersApplicationAfterTheRebootRequest) 
     const RunResult run = Run();
 
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.OutLines(), Join({{kUpdating, kRebootSent, kViaUsb}, EngineLines(image),
-                                    {"Successfully updated firmware."}}));
-    EXPECT_EQ(controller.SentReports(), RebootThenRadioUpdateReports(image));
-    EXPECT_EQ(RadioOf(controller).firmware, image);
+    EXPECT_EQ(run.OutLines(), Join({{kUpdatingRadio, kRebootSent, kViaUsbLegacy},
+                                    EngineLines(image), {kUpdated}}));
+    EXPECT_EQ(Steps(controller), Join({{"reboot"}, radioUpdate}));
+    ExpectRadioReceived(*controller.radio, image);
     EXPECT_EQ(world.OpenAttemptsFor(0x1002) + world.OpenAttemptsFor(0x1142), 0u);
 }
 
@@ -132,10 +85,11 @@ TEST_F(RadioUpdate, SucceedsOverTheBootloaderOnceTheControllerIsBack) {
     const RunResult run = Run();
 
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.OutLines(), Join({{kUpdating, kRebootSent, kViaUsb, kOpenError, kViaBootloader},
-                                    EngineLines(image), {"Successfully updated firmware."}}));
-    EXPECT_EQ(controller.SentReports(), RebootThenRadioUpdateReports(image));
-    EXPECT_EQ(RadioOf(controller).firmware, image);
+    EXPECT_EQ(run.OutLines(),
+              Join({{kUpdatingRadio, kRebootSent, kViaUsbLegacy, kOpenError, kViaBootloader},
+                    EngineLines(image), {kUpdated}}));
+    EXPECT_EQ(Steps(controller), Join({{"reboot"}, radioUpdate}));
+    ExpectRadioReceived(*controller.radio, image);
     EXPECT_TRUE(controller.firmware.empty());  // the controller's own flash is not touched
     // The 1.5 s restart costs three pauses of the open retries.
     ASSERT_GE(world.Pauses().size(), 4u);
@@ -149,18 +103,18 @@ TEST_F(RadioUpdate, SucceedsOverTheWirelessLinkWhenNoControllerIsWired) {
     const RunResult run = Run();
 
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.OutLines(),
-              Join({{kUpdating, kViaUsb, kOpenError, kViaBootloader, kOpenError, kViaWireless},
-                    EngineLines(image), {"Successfully updated firmware."}}));
-    EXPECT_EQ(dongle.SentReports(), RadioUpdateReports(image));
-    EXPECT_EQ(RadioOf(dongle).firmware, image);
+    EXPECT_EQ(run.OutLines(), Join({{kUpdatingRadio, kViaUsbLegacy, kOpenError, kViaBootloader,
+                                     kOpenError, kViaWireless},
+                                    EngineLines(image), {kUpdated}}));
+    EXPECT_EQ(Steps(dongle), radioUpdate);
+    ExpectRadioReceived(*dongle.radio, image);
 }
 
 TEST_F(RadioUpdate, NoDeviceAtAllFailsEveryRouteAfterWaitingForTheBootloader) {
     const RunResult run = Run();
 
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.OutLines(), (Transcript{kUpdating, kViaUsb, kOpenError, kViaBootloader,
+    EXPECT_EQ(run.OutLines(), (Transcript{kUpdatingRadio, kViaUsbLegacy, kOpenError, kViaBootloader,
                                           kOpenError, kViaWireless, kOpenError}));
     EXPECT_EQ(world.Pauses(), std::vector<std::uint32_t>(19, 500));
     EXPECT_EQ(world.OpenAttemptsFor(0x1102), 2u);  // the reboot request and the first route
@@ -179,16 +133,16 @@ TEST_F(RadioUpdate, MissingImageIsFoundBeforeAnyRoute) {
     const RunResult run = RunTool({path});
 
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.OutLines(), Transcript{kUpdating});
-    EXPECT_EQ(run.ErrLines(), Transcript{"Unable to open: " + path});
-    EXPECT_TRUE(controller.SentReports().empty());
-    EXPECT_TRUE(bootloader.SentReports().empty());
-    EXPECT_TRUE(dongle.SentReports().empty());
+    EXPECT_EQ(run.OutLines(), Transcript{kUpdatingRadio});
+    EXPECT_EQ(run.ErrLines(), Transcript{UnableToOpen(path)});
+    EXPECT_TRUE(Steps(controller).empty());
+    EXPECT_TRUE(Steps(bootloader).empty());
+    EXPECT_TRUE(Steps(dongle).empty());
 }
 
 TEST_F(RadioUpdate, VerificationFailureMovesOnToTheNextRoute) {
     ExpectWirelessTakesOverFromTheBootloader(
-        [](ControllerModel& controller) { RadioOf(controller).verifyStatus = 3; });
+        [](ControllerModel& controller) { controller.radio->verifyStatus = 3; });
 }
 
 // A radio that never took the checksum cannot have verified the image: the
@@ -198,12 +152,11 @@ TEST_F(RadioUpdate, ChecksumNotTakenIsNotReportedAsUpdated) {
     struct RefuseChecksum : sim::CommandExtension {
         bool OnCommand(ControllerModel&, std::uint8_t code, const Bytes&, bool& accepted) override {
             accepted = false;
-            return code == 0x99;
+            return code == sim::kRadioChecksum;
         }
     };
     ExpectWirelessTakesOverFromTheBootloader([](ControllerModel& controller) {
-        controller.extensions.insert(controller.extensions.begin(),
-                                     std::make_unique<RefuseChecksum>());
+        controller.extensions.push_back(std::make_unique<RefuseChecksum>());
     });
 }
 
@@ -218,9 +171,9 @@ TEST_F(RadioUpdate, UnpluggedBeforeTheChecksumIsNotReportedAsUpdated) {
     untilTheLostReport.pop_back();
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.OutLines(),
-              Join({{kUpdating, kViaUsb, kOpenError, kViaBootloader}, untilTheLostReport,
+              Join({{kUpdatingRadio, kViaUsbLegacy, kOpenError, kViaBootloader}, untilTheLostReport,
                     {kUpdateError, kViaWireless, kOpenError}}));
-    EXPECT_TRUE(RadioOf(controller).firmware.empty());
+    EXPECT_TRUE(controller.radio->firmware.empty());
 }
 
 // Pacing: 26 ms after the piece that opens a 1024-byte page and after the
@@ -245,12 +198,10 @@ TEST_F(RadioUpdate, DataIsPacedByRadioPagesAndAcknowledgedOnceAfterTheChecksum) 
 
     // Begin, 105 pieces and the checksum, and only then the acknowledgement
     // reads: three busy answers and the final one.
-    std::string transfers;
-    for (const sim::WireRecord& record : controller.wire) {
-        transfers += record.transfer == sim::Transfer::GetFeature ? 'G' : 'S';
-    }
-    EXPECT_EQ(transfers, std::string(107, 'S') + "GGGG");
-    EXPECT_EQ(RadioOf(controller).firmware, longer);
+    EXPECT_EQ(StepsWithReplies(controller),
+              (Transcript{"radio begin", "radio data 48 x 104", "radio data 8", "radio checksum",
+                          "ack busy x 3", "ack 0"}));
+    EXPECT_EQ(controller.radio->firmware, longer);
 }
 
 // The radio device on its own, against the controller's bootloader.
@@ -263,12 +214,6 @@ protected:
     ControllerModel* controller = nullptr;
     QuorlControllerRadioDevice device{0x1002};
     const Bytes piece = PatternBytes(48, 5);
-
-    std::size_t AckReads() const {
-        return static_cast<std::size_t>(
-            std::count_if(controller->wire.begin(), controller->wire.end(),
-                          [](const auto& r) { return r.transfer == sim::Transfer::GetFeature; }));
-    }
 };
 
 TEST_F(RadioDevice, UnopenedSendsNothing) {
@@ -289,7 +234,7 @@ TEST_F(RadioDevice, WaitForAckReadsNothingUntilTheChecksumIsAccepted) {
     std::uint16_t status = 9;
     EXPECT_EQ(device.WaitForAck(status), 0);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(AckReads(), 0u);
+    EXPECT_TRUE(StepsWithReplies(*controller).empty());
 
     // A checksum that does not match what the radio received: one poll, the failure.
     ASSERT_EQ(device.StartFirmwareUpdate(), 0);
@@ -299,10 +244,11 @@ TEST_F(RadioDevice, WaitForAckReadsNothingUntilTheChecksumIsAccepted) {
     EXPECT_TRUE(device.VerifySent());
     EXPECT_EQ(device.WaitForAck(status), 0);
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(AckReads(), 1u);
-    EXPECT_TRUE(RadioOf(*controller).firmware.empty());
+    EXPECT_TRUE(controller->radio->firmware.empty());
+    // The reset sends nothing.
     EXPECT_EQ(device.ResetFromBootloader(), 0);
-    EXPECT_EQ(controller->SentReports(0x95).size(), 0u);
+    EXPECT_EQ(StepsWithReplies(*controller),
+              (Transcript{"radio begin", "radio data 48", "radio checksum", "ack 1"}));
 }
 
 TEST_F(RadioDevice, PieceThatReachesThePageEdgeAndTheNextOneBothPauseLong) {
@@ -340,7 +286,7 @@ TEST_F(RadioDevice, RefusedDataLeavesTheCountAndThePacingAlone) {
     EXPECT_EQ(world.Pauses(), expected);
     Bytes both = piece;
     both.insert(both.end(), piece.begin(), piece.end());
-    EXPECT_EQ(RadioOf(*controller).received, both);
+    EXPECT_EQ(controller->radio->received, both);
 }
 
 }  // namespace

@@ -2,61 +2,59 @@
 // pause and acknowledgement behind each, and reading radio flash back.
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "device/QuorlControllerRadioSWDDevice.h"
-#include "tests/SwdTestSupport.h"
-#include "tests/TestSupport.h"
+#include "sim/ControllerModel.h"
+#include "testsupport/Bytes.h"
+#include "testsupport/WireSteps.h"
+#include "tests/SimTest.h"
 
 namespace {
 
 // The 64 bytes the controller sees for a request: the bytes given, zero behind.
-sim::Bytes Report(const std::string& hex) {
-    sim::Bytes report = HexBytes(hex);
-    report.resize(64, 0);
-    return report;
-}
+sim::Bytes Report(const std::string& hex) { return ReportBytes(hex); }
 
-sim::Bytes Concat(sim::Bytes head, const std::vector<std::uint8_t>& tail) {
-    head.insert(head.end(), tail.begin(), tail.end());
-    head.resize(64, 0);
-    return head;
+// A request whose first bytes are given in hexadecimal, the data after them.
+sim::Bytes Report(const std::string& hex, const Bytes& data) {
+    return ReportBytes(hex + HexDigits(data.data(), data.size()));
 }
 
 class SwdChannel : public SimTest {
 protected:
     void SetUp() override {
         SimTest::SetUp();
-        bench.emplace(PlugSwdController(world));
+        controller = &world.Add<sim::ControllerModel>();
+        probe = &*controller->swdProbe;
         ASSERT_TRUE(radio.Open());
     }
     // In SWD mode, with the wire log and the pauses of getting there cleared.
     void StartSwd() {
         ASSERT_EQ(radio.StartFirmwareUpdate(), 0);
-        bench->controller.wire.clear();
+        controller->wire.clear();
         startPauses = world.Pauses().size();
     }
     std::vector<std::uint32_t> PausesSinceStart() const {
         return {world.Pauses().begin() + static_cast<long>(startPauses), world.Pauses().end()};
     }
 
-    std::optional<SwdBench> bench;
+    sim::ControllerModel* controller = nullptr;
+    sim::SwdProbeModel* probe = nullptr;
     QuorlControllerRadioSWDDevice radio{kControllerAppProductId};
     std::size_t startPauses = 0;
 };
 
 TEST_F(SwdChannel, StartSendsTheMagicPausesSixMsThenTakesTheAcknowledgement) {
     EXPECT_EQ(radio.StartFirmwareUpdate(), 0);
-    ASSERT_EQ(bench->controller.wire.size(), 2u);
-    EXPECT_EQ(bench->controller.wire[0].transfer, sim::Transfer::SetFeature);
-    EXPECT_EQ(bench->controller.wire[0].bytes, Report("C6 04 9C 4E 27 B5"));
-    EXPECT_EQ(bench->controller.wire[1].transfer, sim::Transfer::GetFeature);
-    EXPECT_EQ(bench->controller.wire[1].timeMs, 6u);
+    ASSERT_EQ(controller->wire.size(), 2u);
+    EXPECT_EQ(controller->wire[0].transfer, sim::Transfer::SetFeature);
+    EXPECT_EQ(controller->wire[0].bytes, Report("C6 04 9C 4E 27 B5"));
+    EXPECT_EQ(controller->wire[1].transfer, sim::Transfer::GetFeature);
+    EXPECT_EQ(controller->wire[1].timeMs, 6u);
     EXPECT_EQ(world.Pauses(), (std::vector<std::uint32_t>{6}));
-    EXPECT_TRUE(bench->probe.Active(bench->controller));
+    EXPECT_TRUE(probe->Active(*controller));
 }
 
 TEST_F(SwdChannel, WritesCarryTheAddressLeastSignificantByteFirst) {
@@ -66,12 +64,12 @@ TEST_F(SwdChannel, WritesCarryTheAddressLeastSignificantByteFirst) {
     const std::vector<std::uint8_t> three = {0x11, 0x22, 0x33};
     EXPECT_EQ(radio.SwdWriteMemory(98304, three.data(), 3), 0);
 
-    const auto sent = bench->controller.SentReports(kSwdWriteCode);
+    const auto sent = controller->SentReports(sim::kSwdWrite);
     ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[0], Concat(HexBytes("C7 3C 00 04 00 00"), full));  // 62 bytes, then zero
+    EXPECT_EQ(sent[0], Report("C7 3C 00 04 00 00", full));  // 62 bytes, then zero
     EXPECT_EQ(sent[1], Report("C7 07 00 80 01 00 11 22 33"));
-    EXPECT_EQ(bench->probe.flash.Read(0x400, 56), full);
-    EXPECT_EQ(bench->probe.flash.Read(98304, 3), three);
+    EXPECT_EQ(probe->flash.Read(0x400, 56), full);
+    EXPECT_EQ(probe->flash.Read(98304, 3), three);
     // Each write: 1 ms for the probe, then one acknowledgement poll.
     EXPECT_EQ(PausesSinceStart(), (std::vector<std::uint32_t>{1, 1}));
 }
@@ -84,46 +82,46 @@ TEST_F(SwdChannel, ErasesAndTheEndOfSwdMode) {
     checksum.fill(0xAA);
     EXPECT_EQ(radio.SendImageChecksum(checksum.data()), 0);  // ends SWD mode, checksum unused
 
-    EXPECT_EQ(bench->controller.SentReports(),
+    EXPECT_EQ(controller->SentReports(),
               (std::vector<sim::Bytes>{Report("C9 04 00 80 01 00"), Report("CA 00"),
                                        Report("CB 00")}));
     EXPECT_EQ(PausesSinceStart(), (std::vector<std::uint32_t>{23, 23}));
-    EXPECT_EQ(bench->probe.flash.pagesErased, (std::vector<std::uint32_t>{0x18000}));
-    EXPECT_EQ(bench->probe.flash.chipErases, 1);
-    EXPECT_EQ(bench->probe.ends, 1);
-    EXPECT_FALSE(bench->probe.Active(bench->controller));
+    EXPECT_EQ(probe->flash.pagesErased, (std::vector<std::uint32_t>{0x18000}));
+    EXPECT_EQ(probe->flash.chipErases, 1);
+    EXPECT_EQ(probe->ends, 1);
+    EXPECT_FALSE(probe->Active(*controller));
 }
 
 TEST_F(SwdChannel, AcceptedRequestsWithAFailedAcknowledgementFail) {
-    bench->probe.startFailures = 1;
+    probe->startFailures = 1;
     EXPECT_EQ(radio.StartFirmwareUpdate(), -1);
     EXPECT_EQ(radio.StartFirmwareUpdate(), 0);
 
     const std::vector<std::uint8_t> data(8, 0x00);
-    bench->probe.failWriteAt = 0x207;
+    probe->failWriteAt = 0x207;
     EXPECT_EQ(radio.SwdWriteMemory(0x200, data.data(), 8), -1);
     EXPECT_EQ(radio.SwdWriteMemory(0x208, data.data(), 8), 0);
-    bench->probe.failEraseAt = 0x7FF;
+    probe->failEraseAt = 0x7FF;
     EXPECT_EQ(radio.SwdEraseSector(0x400), -1);
     EXPECT_EQ(radio.SwdEraseSector(0x800), 0);
-    bench->probe.chipEraseFailures = 1;
+    probe->chipEraseFailures = 1;
     EXPECT_EQ(radio.SwdEraseChip(), -1);
     EXPECT_EQ(radio.SwdEraseChip(), 0);
     // Every one of them was taken by the controller and acknowledged.
-    EXPECT_EQ(bench->controller.SentReports().size(), 8u);
+    EXPECT_EQ(controller->SentReports().size(), 8u);
 }
 
 TEST_F(SwdChannel, OnlyAFinalSuccessCounts) {
     StartSwd();
     // Busy beyond the 100 polls: the busy status is left, and that is no success.
-    bench->controller.busyPolls = 150;
+    controller->busyPolls = 150;
     EXPECT_EQ(radio.SwdEraseChip(), -1);
     // A failed acknowledgement read.
-    bench->controller.busyPolls = 0;
-    bench->controller.ack.failReads = 1;
+    controller->busyPolls = 0;
+    controller->ack.failReads = 1;
     EXPECT_EQ(radio.SwdEraseChip(), -1);
     // Busy for a while, then done.
-    bench->controller.busyPolls = 5;
+    controller->busyPolls = 5;
     EXPECT_EQ(radio.SwdEraseChip(), 0);
 }
 
@@ -134,13 +132,11 @@ TEST_F(SwdChannel, ARefusedRequestFailsWithoutPauseOrPoll) {
     EXPECT_EQ(radio.SwdWriteMemory(0, data.data(), 4), -1);
     EXPECT_EQ(radio.SwdEraseSector(0), -1);
     EXPECT_EQ(radio.SwdEraseChip(), -1);
-    for (const sim::WireRecord& record : bench->controller.wire) {
-        EXPECT_EQ(record.transfer, sim::Transfer::SetFeature);
-        EXPECT_FALSE(record.ok);
-    }
-    EXPECT_EQ(bench->controller.wire.size(), 300u);
+    EXPECT_EQ(StepsWithReplies(*controller),
+              (Transcript{"swd write 0 4 refused x 100", "swd erase 0 refused x 100",
+                          "swd chip erase refused x 100"}));
     EXPECT_EQ(world.Pauses(), std::vector<std::uint32_t>(297, 6));
-    EXPECT_EQ(bench->probe.flash.chipErases, 0);
+    EXPECT_EQ(probe->flash.chipErases, 0);
 }
 
 TEST_F(SwdChannel, ClosedDeviceSendsNothingExceptTheRestartAttempt) {
@@ -154,20 +150,20 @@ TEST_F(SwdChannel, ClosedDeviceSendsNothingExceptTheRestartAttempt) {
     EXPECT_EQ(closed.SwdEraseChip(), -1);
     EXPECT_EQ(closed.SendImageChecksum(nullptr), -1);
     EXPECT_EQ(closed.ResetFromBootloader(), -1);
-    EXPECT_TRUE(bench->controller.wire.empty());
+    EXPECT_TRUE(controller->wire.empty());
     EXPECT_TRUE(world.Pauses().empty());
 }
 
 TEST_F(SwdChannel, RestartMakesTheControllerComeBackInItsApplication) {
     StartSwd();
     EXPECT_EQ(radio.ResetFromBootloader(), 0);
-    EXPECT_EQ(bench->controller.SentReports(), (std::vector<sim::Bytes>{Report("95 00")}));
-    EXPECT_EQ(bench->probe.restarts, 1);
-    EXPECT_FALSE(bench->controller.Present());
-    world.Advance(bench->controller.rebootDelayMs);
-    EXPECT_TRUE(bench->controller.Present());
-    EXPECT_EQ(bench->controller.productId, kControllerAppProductId);
-    EXPECT_FALSE(bench->probe.Active(bench->controller));  // SWD mode ends with the restart
+    EXPECT_EQ(controller->SentReports(), (std::vector<sim::Bytes>{Report("95 00")}));
+    EXPECT_EQ(probe->restarts, 1);
+    EXPECT_FALSE(controller->Present());
+    world.Advance(controller->rebootDelayMs);
+    EXPECT_TRUE(controller->Present());
+    EXPECT_EQ(controller->productId, kControllerAppProductId);
+    EXPECT_FALSE(probe->Active(*controller));  // SWD mode ends with the restart
 }
 
 TEST_F(SwdChannel, LayoutOfARadioImage) {
@@ -179,12 +175,12 @@ TEST_F(SwdChannel, LayoutOfARadioImage) {
 
 TEST_F(SwdChannel, ReadReturnsTheDataBytesOfTheReply) {
     const auto old = PatternBytes(4096, 9);
-    bench->probe.flash.Fill(old);
+    probe->flash.Fill(old);
     StartSwd();
     std::array<std::uint8_t, 58> buffer{};
     ASSERT_EQ(radio.SwdReadMemory(buffer.data(), 0x1234, 58), 0);
-    EXPECT_EQ(sim::Bytes(buffer.begin(), buffer.end()), bench->probe.flash.Read(0x1234, 58));
-    EXPECT_EQ(bench->controller.SentReports(), (std::vector<sim::Bytes>{Report("C8 05 34 12 00 00 3A")}));
+    EXPECT_EQ(sim::Bytes(buffer.begin(), buffer.end()), probe->flash.Read(0x1234, 58));
+    EXPECT_EQ(controller->SentReports(), (std::vector<sim::Bytes>{Report("C8 05 34 12 00 00 3A")}));
 
     std::array<std::uint8_t, 1> one{};
     ASSERT_EQ(radio.SwdReadMemory(one.data(), 0x20, 1), 0);
@@ -196,16 +192,17 @@ TEST_F(SwdChannel, ReadPollsUpToAHundredTimesForItsReply) {
     StartSwd();
     std::array<std::uint8_t, 16> buffer{};
     buffer.fill(0x77);
-    bench->probe.withheldReadReplies = 99;
+    probe->withheldReadReplies = 99;
     EXPECT_EQ(radio.SwdReadMemory(buffer.data(), 0, 16), 0);
     EXPECT_EQ(buffer[0], 0xFF);
 
-    bench->controller.wire.clear();
+    controller->wire.clear();
     const std::size_t before = world.Pauses().size();
     buffer.fill(0x77);
-    bench->probe.withheldReadReplies = 100;
+    probe->withheldReadReplies = 100;
     EXPECT_EQ(radio.SwdReadMemory(buffer.data(), 0, 16), -1);
-    EXPECT_EQ(bench->controller.wire.size(), 101u);  // the request and 100 polls
+    // The request and 100 polls, each answered by the start's acknowledgement.
+    EXPECT_EQ(StepsWithReplies(*controller), (Transcript{"swd read 0 16", "ack 0 x 100"}));
     EXPECT_EQ(std::vector<std::uint32_t>(world.Pauses().begin() + static_cast<long>(before),
                                          world.Pauses().end()),
               std::vector<std::uint32_t>(99, 6));
@@ -217,7 +214,7 @@ TEST_F(SwdChannel, ReadReportsShortRepliesAndRefusedRequests) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(radio.SwdReadMemory(buffer.data(), 0, 8), -1);  // not in SWD mode: refused
     StartSwd();
-    bench->probe.shortReadReplies = 1;
+    probe->shortReadReplies = 1;
     EXPECT_EQ(radio.SwdReadMemory(buffer.data(), 0, 8), 0);
     EXPECT_EQ(radio.SwdReadMemory(buffer.data(), 0, 59), -1);  // more than a reply holds
     EXPECT_EQ(testing::internal::GetCapturedStdout(),

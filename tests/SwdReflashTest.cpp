@@ -3,7 +3,6 @@
 // the radio flash afterwards, byte for byte.
 #include <algorithm>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,58 +11,60 @@
 
 #include "app/SwdReflash.h"
 #include "device/QuorlControllerRadioSWDDevice.h"
-#include "tests/SwdTestSupport.h"
-#include "tests/TestSupport.h"
+#include "sim/ControllerModel.h"
+#include "testsupport/Bytes.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/TempFiles.h"
+#include "testsupport/ToolLines.h"
+#include "testsupport/WireSteps.h"
+#include "tests/SimTest.h"
 
 namespace {
 
-using Lines_ = std::vector<std::string>;
 using Pages = std::vector<std::uint32_t>;
 
 const std::string kFiftyMarks(50, '.');
 
-Lines_ Join(Lines_ head, const Lines_& tail) {
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
-
 // The lines of a run that opened the controller and started SWD at once.
-Lines_ Started(const Lines_& rest) {
-    return Join({"Updating radio firmware", "Attempting to update via USB...", "", "Starting SWD", ""},
-                rest);
+Transcript Started(const Transcript& rest) {
+    return Join({{kUpdatingRadio, kViaUsb, "", kStartingSwd, ""}, rest});
 }
 
 // ... and programs the application alone, in sector-erase mode.
-Lines_ ApplicationOnly(std::uint32_t address, const std::string& path, const Lines_& rest) {
-    return Started(Join({"", "Programming Application at " + std::to_string(address),
-                         "Transferring " + path + "..."},
-                        rest));
+Transcript ApplicationOnly(std::uint32_t address, const std::string& path, const Transcript& rest) {
+    return Started(Join({{"", "Programming Application at " + std::to_string(address),
+                          "Transferring " + path + "..."},
+                         rest}));
 }
+
+std::string SwdWrite(std::uint32_t address, std::size_t length) {
+    return "swd write " + std::to_string(address) + " " + std::to_string(length);
+}
+
+std::string SwdErase(std::uint32_t address) { return "swd erase " + std::to_string(address); }
 
 class SwdReflash : public SimTest {
 protected:
     // A controller whose radio holds an earlier firmware in every byte, so
     // that a page written without its erase, or erased needlessly, shows.
-    SwdBench& PlugController() {
-        bench.emplace(PlugSwdController(world));
-        bench->probe.flash.Fill(oldFlash);
-        return *bench;
+    sim::ControllerModel& PlugController() {
+        controller = &world.Add<sim::ControllerModel>();
+        probe = &*controller->swdProbe;
+        probe->flash.Fill(oldFlash);
+        return *controller;
     }
-    sim::Bytes Flash(std::uint32_t address, std::size_t length) const {
-        return bench->probe.flash.Read(address, length);
+    Bytes Flash(std::uint32_t address, std::size_t length) const {
+        return probe->flash.Read(address, length);
     }
-    sim::Bytes OldFlash(std::uint32_t address, std::size_t length) const {
-        sim::Bytes bytes(length);
-        for (std::size_t i = 0; i < length; ++i) {
-            bytes[i] = oldFlash[(address + i) % oldFlash.size()];
-        }
-        return bytes;
+    Bytes OldFlash(std::uint32_t address, std::size_t length) const {
+        return Repeating(oldFlash, address, length);
     }
-    Pages Erased() const { return bench->probe.flash.pagesErased; }
-    std::size_t Writes() const { return bench->controller.SentReports(kSwdWriteCode).size(); }
+    Pages Erased() const { return probe->flash.pagesErased; }
+    std::size_t Writes() const { return controller->SentReports(sim::kSwdWrite).size(); }
 
-    const sim::Bytes oldFlash = PatternBytes(5000, 77);
-    std::optional<SwdBench> bench;
+    const Bytes oldFlash = PatternBytes(5000, 77);
+    sim::ControllerModel* controller = nullptr;
+    sim::SwdProbeModel* probe = nullptr;
 };
 
 TEST_F(SwdReflash, StandardEditionProgramsTheApplicationAtZeroPageByPage) {
@@ -75,26 +76,27 @@ TEST_F(SwdReflash, StandardEditionProgramsTheApplicationAtZeroPageByPage) {
 
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.OutLines(),
-              ApplicationOnly(0, file.Path(), {"..", "Radio Update Complete.  Rebooting"}));
+              ApplicationOnly(0, file.Path(), {"..", kReflashed}));
     EXPECT_EQ(result.err, "");
     // The file's two pages are erased and programmed; the page after the
     // file, where its last piece ends, keeps what it held.
     EXPECT_EQ(Flash(0, 2048), app);
     EXPECT_EQ(Flash(2048, 1024), OldFlash(2048, 1024));
-    EXPECT_EQ(bench->probe.flash.corruptedBytes, 0u);
+    EXPECT_EQ(probe->flash.corruptedBytes, 0u);
 
-    std::vector<SwdRequest> expected = {{kSwdStartCode}, {kSwdEraseSectorCode, 0}};
+    // The write that reaches into the second page waits for that page's erase.
+    Transcript expected = {"swd start", SwdErase(0)};
     for (std::uint32_t address = 0; address < 2016; address += 56) {
         if (address == 1008) {
-            expected.push_back({kSwdEraseSectorCode, 1024});
+            expected.push_back(SwdErase(1024));
         }
-        expected.push_back({kSwdWriteCode, address, 56});
+        expected.push_back(SwdWrite(address, 56));
     }
-    expected.push_back({kSwdWriteCode, 2016, 32});
-    expected.push_back({kSwdEndCode});
-    expected.push_back({kRestartCode});
-    EXPECT_EQ(TakenRequests(bench->controller), expected);
-    EXPECT_EQ(bench->probe.restarts, 1);
+    expected.push_back(SwdWrite(2016, 32));
+    expected.push_back("swd end");
+    expected.push_back("reset");
+    EXPECT_EQ(Steps(*controller), expected);
+    EXPECT_EQ(probe->restarts, 1);
 }
 
 TEST_F(SwdReflash, CompactEditionAddressFormProgramsAtTheAddressInSectorEraseMode) {
@@ -106,12 +108,12 @@ TEST_F(SwdReflash, CompactEditionAddressFormProgramsAtTheAddressInSectorEraseMod
 
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.OutLines(),
-              ApplicationOnly(98304, file.Path(), {"..", "Radio Update Complete.  Rebooting"}));
+              ApplicationOnly(98304, file.Path(), {"..", kReflashed}));
     EXPECT_EQ(Flash(98304, 3000), app);
     EXPECT_EQ(Flash(98304 - 1024, 1024), OldFlash(98304 - 1024, 1024));
     EXPECT_EQ(Flash(98304 + 3072, 1024), OldFlash(98304 + 3072, 1024));
     EXPECT_EQ(Erased(), (Pages{98304, 99328, 100352}));
-    EXPECT_EQ(bench->probe.flash.chipErases, 0);
+    EXPECT_EQ(probe->flash.chipErases, 0);
 }
 
 TEST_F(SwdReflash, CompactEditionSoftDeviceFormErasesTheChipFirst) {
@@ -128,15 +130,15 @@ TEST_F(SwdReflash, CompactEditionSoftDeviceFormErasesTheChipFirst) {
               Started({"Radio full chip erase", "", "Programming SoftDevice",
                        "Transferring " + sd.Path() + "...", "....",
                        "Programming Application at 98304", "Transferring " + file.Path() + "...",
-                       ".", "Radio Update Complete.  Rebooting"}));
+                       ".", kReflashed}));
     EXPECT_EQ(result.err, "");
     // Everything but the two images reads erased; no page erase was sent.
-    sim::Bytes expected(bench->probe.flash.Size(), 0xFF);
+    Bytes expected(probe->flash.Size(), 0xFF);
     std::copy(softDevice.begin(), softDevice.end(), expected.begin());
     std::copy(app.begin(), app.end(), expected.begin() + 98304);
-    EXPECT_TRUE(bench->probe.flash.Contents() == expected);
-    EXPECT_EQ(bench->probe.flash.chipErases, 1);
-    EXPECT_EQ(bench->controller.SentReports(kSwdEraseSectorCode).size(), 0u);
+    EXPECT_TRUE(probe->flash.Contents() == expected);
+    EXPECT_EQ(probe->flash.chipErases, 1);
+    EXPECT_EQ(controller->SentReports(sim::kSwdEraseSector).size(), 0u);
 }
 
 TEST_F(SwdReflash, EachPageIsErasedOnceJustBeforeItsFirstWrite) {
@@ -153,12 +155,11 @@ TEST_F(SwdReflash, EachPageIsErasedOnceJustBeforeItsFirstWrite) {
     EXPECT_EQ(Flash(0, 8000), app);
     EXPECT_EQ(Flash(8192, 1024), OldFlash(8192, 1024));
     EXPECT_EQ(Erased(), (Pages{0, 1024, 2048, 3072, 4096, 5120, 6144, 7168}));
-    const auto requests = TakenRequests(bench->controller);
-    const auto erase = std::find(requests.begin(), requests.end(),
-                                 SwdRequest{kSwdEraseSectorCode, 7168});
-    ASSERT_NE(erase, requests.end());
-    EXPECT_EQ(*(erase - 1), (SwdRequest{kSwdWriteCode, 7112, 56}));
-    EXPECT_EQ(*(erase + 1), (SwdRequest{kSwdWriteCode, 7168, 56}));
+    const Transcript steps = Steps(*controller);
+    const auto erase = std::find(steps.begin(), steps.end(), SwdErase(7168));
+    ASSERT_NE(erase, steps.end());
+    EXPECT_EQ(Transcript(erase - 1, erase + 2),
+              (Transcript{SwdWrite(7112, 56), SwdErase(7168), SwdWrite(7168, 56)}));
 }
 
 // The page holding an unaligned base also holds bytes the file does not own:
@@ -179,8 +180,8 @@ TEST_F(SwdReflash, UnalignedBasePageKeepsTheBytesTheFileDoesNotOwn) {
             RunTool({"-s", std::to_string(base), file.Path()}, Edition::Compact);
 
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.OutLines().back(), "Radio Update Complete.  Rebooting");
-        EXPECT_EQ(bench->probe.flash.corruptedBytes, 0u);
+        EXPECT_EQ(result.OutLines().back(), kReflashed);
+        EXPECT_EQ(probe->flash.corruptedBytes, 0u);
         EXPECT_EQ(Erased().front(), page);
         EXPECT_EQ(Flash(base, size), app);
         EXPECT_EQ(Flash(page, base - page), OldFlash(page, base - page));
@@ -209,12 +210,11 @@ TEST_F(SwdReflash, ShortEmptyAndWholePieceFiles) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Transferring " + small.Path() + "...\n." + "Transferring " + empty.Path() +
                   "...\n." + "Transferring " + whole.Path() + "...\n..");
-    std::vector<SwdRequest> expected = {
-        {kSwdStartCode}, {kSwdEraseSectorCode, 4096}, {kSwdWriteCode, 4096, 20}};
+    Transcript expected = {"swd start", SwdErase(4096), SwdWrite(4096, 20)};
     for (std::uint32_t address = 0; address < 1064; address += 56) {
-        expected.push_back({kSwdWriteCode, address, 56});
+        expected.push_back(SwdWrite(address, 56));
     }
-    EXPECT_EQ(TakenRequests(bench->controller), expected);
+    EXPECT_EQ(Steps(*controller), expected);
     EXPECT_EQ(Flash(4096, 20), PatternBytes(20, 7));
 }
 
@@ -224,7 +224,7 @@ TEST_F(SwdReflash, NoControllerMarksFiftySecondsThenGivesUp) {
     const RunResult result = RunTool({"-s", file.Path()});
 
     EXPECT_EQ(result.status, -1);
-    EXPECT_EQ(result.out, "Updating radio firmware\nAttempting to update via USB...\n" + kFiftyMarks +
+    EXPECT_EQ(result.out, std::string(kUpdatingRadio) + "\n" + kViaUsb + "\n" + kFiftyMarks +
                               "Failed to open USB device!\n");
     EXPECT_EQ(world.OpenAttemptsFor(kControllerAppProductId), 50u);
     EXPECT_EQ(world.Pauses(), std::vector<std::uint32_t>(50, 1000));
@@ -233,39 +233,39 @@ TEST_F(SwdReflash, NoControllerMarksFiftySecondsThenGivesUp) {
 TEST_F(SwdReflash, LateControllerAndRetriedStartAndChipErase) {
     TempFile sd(PatternBytes(100, 1));
     TempFile app(PatternBytes(100, 2));
-    SwdBench& plugged = PlugController();
-    plugged.controller.appearAtMs = 3500;
-    plugged.probe.startFailures = 49;
-    plugged.probe.chipEraseFailures = 9;
+    PlugController().appearAtMs = 3500;
+    probe->startFailures = 49;
+    probe->chipEraseFailures = 9;
 
     const RunResult result = RunTool({"-s", sd.Path(), "98304", app.Path()}, Edition::Compact);
 
     EXPECT_EQ(result.status, 0);
-    const Lines_ lines = result.OutLines();
+    const Transcript lines = result.OutLines();
     ASSERT_GE(lines.size(), 8u);
-    EXPECT_EQ(Lines_(lines.begin(), lines.begin() + 8),
-              (Lines_{"Updating radio firmware", "Attempting to update via USB...", "....",
-                      "Starting SWD", std::string(49, '.'), "Radio full chip erase", ".........",
-                      "Programming SoftDevice"}));
+    EXPECT_EQ(Transcript(lines.begin(), lines.begin() + 8),
+              (Transcript{kUpdatingRadio, kViaUsb, "....", kStartingSwd, std::string(49, '.'),
+                          "Radio full chip erase", ".........", "Programming SoftDevice"}));
     EXPECT_EQ(Flash(0, 100), PatternBytes(100, 1));
     EXPECT_EQ(Flash(98304, 100), PatternBytes(100, 2));
 }
 
 TEST_F(SwdReflash, SwdStartFailingFiftyTimes) {
-    PlugController().probe.startFailures = 50;
+    PlugController();
+    probe->startFailures = 50;
     TempFile file(PatternBytes(100));
 
     const RunResult result = RunTool({"-s", file.Path()});
 
     EXPECT_EQ(result.status, -1);
-    EXPECT_EQ(result.OutLines(), (Lines_{"Updating radio firmware", "Attempting to update via USB...",
-                                         "", "Starting SWD", kFiftyMarks, "Error starting SWD"}));
-    EXPECT_EQ(bench->probe.starts, 50);
+    EXPECT_EQ(result.OutLines(),
+              (Transcript{kUpdatingRadio, kViaUsb, "", kStartingSwd, kFiftyMarks, kNoSwdStart}));
+    EXPECT_EQ(probe->starts, 50);
     EXPECT_EQ(Writes(), 0u);
 }
 
 TEST_F(SwdReflash, ChipEraseFailingTenTimes) {
-    PlugController().probe.chipEraseFailures = 10;
+    PlugController();
+    probe->chipEraseFailures = 10;
     TempFile sd(PatternBytes(100, 1));
     TempFile app(PatternBytes(100, 2));
 
@@ -275,11 +275,12 @@ TEST_F(SwdReflash, ChipEraseFailingTenTimes) {
     EXPECT_EQ(result.OutLines(),
               Started({"Radio full chip erase", "..........ERROR: full chip failed"}));
     EXPECT_EQ(Writes(), 0u);
-    EXPECT_EQ(bench->probe.ends, 0);  // left in SWD mode
+    EXPECT_EQ(probe->ends, 0);  // left in SWD mode
 }
 
 TEST_F(SwdReflash, WriteFailureNamesItsAddressAndStops) {
-    PlugController().probe.failWriteAt = 98304 + 1100;
+    PlugController();
+    probe->failWriteAt = 98304 + 1100;
     TempFile file(PatternBytes(3000));
 
     const RunResult result = RunTool({"-s", "0x18000", file.Path()}, Edition::Compact);
@@ -287,16 +288,16 @@ TEST_F(SwdReflash, WriteFailureNamesItsAddressAndStops) {
     EXPECT_EQ(result.status, -1);
     EXPECT_EQ(result.OutLines(),
               ApplicationOnly(98304, file.Path(),
-                              {".", "Error: Write failed at address99368",
-                               "ERROR: Application programming failed"}));
+                              {".", "Error: Write failed at address99368", kAppFailed}));
     EXPECT_EQ(Writes(), 20u);
     // Neither the end of SWD mode nor the restart follows a failure.
-    EXPECT_EQ(bench->probe.ends, 0);
-    EXPECT_EQ(bench->probe.restarts, 0);
+    EXPECT_EQ(probe->ends, 0);
+    EXPECT_EQ(probe->restarts, 0);
 }
 
 TEST_F(SwdReflash, SectorEraseFailureNamesThePage) {
-    PlugController().probe.failEraseAt = 99328 + 5;
+    PlugController();
+    probe->failEraseAt = 99328 + 5;
     TempFile file(PatternBytes(3000));
 
     const RunResult result = RunTool({"-s", "98304", file.Path()}, Edition::Compact);
@@ -304,20 +305,19 @@ TEST_F(SwdReflash, SectorEraseFailureNamesThePage) {
     EXPECT_EQ(result.status, -1);
     EXPECT_EQ(result.OutLines(),
               ApplicationOnly(98304, file.Path(),
-                              {".", "Error: Sector erase failed at address99328",
-                               "ERROR: Application programming failed"}));
+                              {".", "Error: Sector erase failed at address99328", kAppFailed}));
     EXPECT_EQ(Writes(), 18u);  // nothing written into the page that was not erased
 
     // At an unaligned base, the base's page cannot be erased safely when its
     // other bytes cannot be read first: nothing is erased or written.
     world.Reset();
-    PlugController().probe.withheldReadReplies = 1000;
+    PlugController();
+    probe->withheldReadReplies = 1000;
     const RunResult unread = RunTool({"-s", "98400", file.Path()}, Edition::Compact);
     EXPECT_EQ(unread.status, -1);
     EXPECT_EQ(unread.OutLines(),
               ApplicationOnly(98400, file.Path(),
-                              {"", "Error: Sector erase failed at address98304",
-                               "ERROR: Application programming failed"}));
+                              {"", "Error: Sector erase failed at address98304", kAppFailed}));
     EXPECT_TRUE(Erased().empty());
     EXPECT_EQ(Writes(), 0u);
 }
@@ -336,11 +336,11 @@ TEST_F(SwdReflash, AFileRunningPastTheAddressSpaceIsNotWrappedOntoAddressZero) {
 
         EXPECT_EQ(result.status, -1);
         EXPECT_EQ(result.OutLines(),
-                  (Lines_{"Updating radio firmware", "Attempting to update via USB...",
-                          "ERROR: Application at 4294967280 runs past the end of the address space, "
-                          "to 4294967380"}));
-        EXPECT_TRUE(bench->controller.wire.empty());
-        EXPECT_EQ(bench->probe.flash.chipErases, 0);
+                  (Transcript{kUpdatingRadio, kViaUsb,
+                              "ERROR: Application at 4294967280 runs past the end of the address "
+                              "space, to 4294967380"}));
+        EXPECT_TRUE(controller->wire.empty());
+        EXPECT_EQ(probe->flash.chipErases, 0);
         EXPECT_EQ(Flash(0, 1024), OldFlash(0, 1024));
     }
 }
@@ -349,22 +349,20 @@ TEST_F(SwdReflash, UnreadableFiles) {
     PlugController();
     RunResult result = RunTool({"-s", "/nonexistent/app.bin"});
     EXPECT_EQ(result.status, -1);
-    EXPECT_EQ(result.err, "Unable to open: /nonexistent/app.bin\n");
+    EXPECT_EQ(result.ErrLines(), Transcript{UnableToOpen("/nonexistent/app.bin")});
     // Checked before the controller is opened: it never enters SWD mode.
-    EXPECT_EQ(result.OutLines(), (Lines_{"Updating radio firmware", "Attempting to update via USB...",
-                                         "ERROR: Application programming failed"}));
-    EXPECT_TRUE(bench->controller.wire.empty());
+    EXPECT_EQ(result.OutLines(), (Transcript{kUpdatingRadio, kViaUsb, kAppFailed}));
+    EXPECT_TRUE(controller->wire.empty());
 
     world.Reset();
     PlugController();
     TempFile app(PatternBytes(100));
     result = RunTool({"-s", "/tmp", "98304", app.Path()}, Edition::Compact);
     EXPECT_EQ(result.status, -1);
-    EXPECT_EQ(result.err, "Unable to open: /tmp\n");
+    EXPECT_EQ(result.ErrLines(), Transcript{UnableToOpen("/tmp")});
     // Checked before the full chip erase, which would leave the radio empty.
-    EXPECT_EQ(result.OutLines(), (Lines_{"Updating radio firmware", "Attempting to update via USB...",
-                                         "ERROR: SoftDevice programming failed"}));
-    EXPECT_EQ(bench->probe.flash.chipErases, 0);
+    EXPECT_EQ(result.OutLines(), (Transcript{kUpdatingRadio, kViaUsb, kSdFailed}));
+    EXPECT_EQ(probe->flash.chipErases, 0);
     EXPECT_EQ(Flash(0, 100), OldFlash(0, 100));
 
     // Linux opens this file, and its first read fails: that is no empty image.
@@ -372,28 +370,28 @@ TEST_F(SwdReflash, UnreadableFiles) {
     PlugController();
     result = RunTool({"-s", "/proc/self/mem"});
     EXPECT_EQ(result.status, -1);
-    EXPECT_EQ(result.err, "Unable to open: /proc/self/mem\n");
-    EXPECT_EQ(result.OutLines(), (Lines_{"Updating radio firmware", "Attempting to update via USB...",
-                                         "ERROR: Application programming failed"}));
-    EXPECT_TRUE(bench->controller.wire.empty());
+    EXPECT_EQ(result.ErrLines(), Transcript{UnableToOpen("/proc/self/mem")});
+    EXPECT_EQ(result.OutLines(), (Transcript{kUpdatingRadio, kViaUsb, kAppFailed}));
+    EXPECT_TRUE(controller->wire.empty());
 }
 
 TEST_F(SwdReflash, EndOfSwdModeAndTheRestart) {
-    PlugController().probe.refuseEnd = true;
+    PlugController();
+    probe->refuseEnd = true;
     TempFile file(PatternBytes(100));
     RunResult result = RunTool({"-s", file.Path()});
     EXPECT_EQ(result.status, -1);
     EXPECT_EQ(result.OutLines(), ApplicationOnly(0, file.Path(), {"Couldn't end SWD"}));
-    EXPECT_EQ(bench->probe.restarts, 0);
+    EXPECT_EQ(probe->restarts, 0);
 
     // Unplugged once SWD mode was ended: the failed restart changes nothing.
     world.Reset();
-    PlugController().controller.unplugAfterReports = 5;  // start, erase, two writes, end
+    PlugController().unplugAfterReports = 5;  // start, erase, two writes, end
     result = RunTool({"-s", file.Path()});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.OutLines().back(), "Radio Update Complete.  Rebooting");
-    EXPECT_EQ(bench->probe.ends, 1);
-    EXPECT_EQ(bench->probe.restarts, 0);
+    EXPECT_EQ(result.OutLines().back(), kReflashed);
+    EXPECT_EQ(probe->ends, 1);
+    EXPECT_EQ(probe->restarts, 0);
     EXPECT_EQ(Flash(0, 100), PatternBytes(100));
 }
 
@@ -409,10 +407,10 @@ TEST_F(SwdReflash, ApplicationInsideTheSoftDeviceIsRefusedBeforeTheChipErase) {
 
     EXPECT_EQ(result.status, -1);
     EXPECT_EQ(result.OutLines(),
-              (Lines_{"Updating radio firmware", "Attempting to update via USB...",
-                      "ERROR: Application at 256 overlaps the SoftDevice, which ends at 300"}));
+              (Transcript{kUpdatingRadio, kViaUsb,
+                          "ERROR: Application at 256 overlaps the SoftDevice, which ends at 300"}));
     EXPECT_EQ(result.err, "");
-    EXPECT_TRUE(bench->controller.wire.empty());
+    EXPECT_TRUE(controller->wire.empty());
     EXPECT_EQ(Flash(0, 1024), OldFlash(0, 1024));
 
     world.Reset();

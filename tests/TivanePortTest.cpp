@@ -1,10 +1,5 @@
 // Finding the Tivane's port in a USB listing, on the listing's texts alone
 // (Linux and Windows forms), and the real one-byte write to a terminal.
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -16,7 +11,8 @@
 #include "app/TivanePort.h"
 #include "platform/TtyWriter.h"
 #include "platform/UsbListingText.h"
-#include "tests/TestSupport.h"
+#include "testsupport/TempFiles.h"
+#include "testsupport/posix/PseudoTerminalPair.h"
 
 namespace {
 
@@ -83,45 +79,21 @@ TEST(TivanePort, DeviceNodeComesBeforeTheDisplayName) {
 // A pseudo-terminal pair standing in for a USB serial port.
 class PseudoTerminal : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char name[256] = {};
-        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-        path = name;
-    }
-    void TearDown() override {
-        close(master);
-        close(slave);
-    }
-    // Everything the far end has received so far.
-    std::vector<std::uint8_t> Received() {
-        std::vector<std::uint8_t> bytes;
-        pollfd ready{master, POLLIN, 0};
-        std::uint8_t buffer[64];
-        while (poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN) != 0) {
-            const ssize_t got = read(master, buffer, sizeof buffer);
-            if (got <= 0) {
-                break;
-            }
-            bytes.insert(bytes.end(), buffer, buffer + got);
-        }
-        return bytes;
-    }
-    int master = -1;
-    int slave = -1;
-    std::string path;
+    void SetUp() override { ASSERT_TRUE(pty.Opened()); }
+    PseudoTerminalPair pty;
 };
 
 TEST_F(PseudoTerminal, RestartByteArrivesAtTheFarEnd) {
-    ASSERT_TRUE(platform::WriteByteToTty(path, 0xFE, 1000));
-    EXPECT_EQ(Received(), std::vector<std::uint8_t>{0xFE});
+    ASSERT_TRUE(platform::WriteByteToTty(pty.Path(), 0xFE, 1000));
+    EXPECT_EQ(pty.Received(), std::vector<std::uint8_t>{0xFE});
 }
 
 TEST_F(PseudoTerminal, PortThatTakesNothingFailsInsteadOfHanging) {
     // Output suspended, as by flow control: the port takes nothing.
-    ASSERT_EQ(tcflow(slave, TCOOFF), 0);
+    ASSERT_TRUE(pty.SuspendOutput());
 
-    EXPECT_FALSE(platform::WriteByteToTty(path, 0xFE, 20));
-    EXPECT_TRUE(Received().empty());
+    EXPECT_FALSE(platform::WriteByteToTty(pty.Path(), 0xFE, 20));
+    EXPECT_TRUE(pty.Received().empty());
 }
 
 TEST(TtyWriter, LeavesAnythingThatIsNoTerminalAlone) {

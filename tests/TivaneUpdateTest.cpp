@@ -1,55 +1,34 @@
 // The Tivane update: the restart byte on its serial port, one second's wait,
 // then the controller's bootloader protocol on its HID bootloader (0x1071).
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "sim/ReferenceChecksum.h"
 #include "sim/TivaneModel.h"
-#include "tests/TestSupport.h"
+#include "testsupport/ControllerImage.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/TempFiles.h"
+#include "testsupport/ToolLines.h"
+#include "testsupport/WireSteps.h"
+#include "tests/SimTest.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-constexpr std::size_t kImageStart = 8192;
-constexpr std::size_t kImageHeader = 48;
-
 // A Tivane image: the controller's layout, 41 pieces of 50 bytes and 17 more.
-std::vector<std::uint8_t> TivaneImage() { return PatternBytes(kImageStart + 50 * 41 + 17, 71); }
+const ControllerImage kImage = ControllerImage::Pattern(50 * 41 + 17, 71);
 
-std::string ChecksumLine(const std::vector<std::uint8_t>& image) {
-    const auto sum = sim::ReferenceChecksum(
-        std::vector<std::uint8_t>(image.begin() + kImageStart + kImageHeader, image.end()));
-    std::string line = "Image checksum: ";
-    for (std::uint8_t byte : sum) {
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02x", byte);
-        line += digits;
-    }
-    return line;
+Transcript UpdateLines(const std::string& outcome) {
+    return Join({{kAttemptingUpdate}, UpdateEngineLines(kImage.Checksum()), {outcome}});
 }
 
-Lines UpdateLines(const std::vector<std::uint8_t>& image, const std::string& outcome) {
-    return {"Attempting to update...", ChecksumLine(image), "Starting firmware update...",
-            "Transfering data...", "Verifying...", outcome};
-}
-
-Lines Concat(Lines head, const Lines& tail) {
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
-
-const Lines kFound = {"Updating Tivane firmware"};
-const Lines kNotFound = {"Updating Tivane firmware", "No match for VID/PID of Tivane",
-                         "Device not found, is it already in bootloader?"};
+const Transcript kFound = {kUpdatingTivane};
+const Transcript kNotFound = {kUpdatingTivane, "No match for VID/PID of Tivane",
+                              "Device not found, is it already in bootloader?"};
 
 class TivaneUpdate : public SimTest {
 protected:
-    std::vector<std::uint8_t> image = TivaneImage();
-    TempFile file{image, "_tivane.bin"};
+    TempFile file{kImage.file, "_tivane.bin"};
 
     // The one open of the bootloader, which must be the only one.
     sim::OpenAttempt OnlyOpen() {
@@ -63,7 +42,7 @@ TEST_F(TivaneUpdate, RestartsThroughTheSerialPortAndWritesTheImage) {
 
     const RunResult run = RunTool({file.Path()});
 
-    EXPECT_EQ(run.OutLines(), Concat(kFound, UpdateLines(image, "Successfully updated firmware.")));
+    EXPECT_EQ(run.OutLines(), Join({kFound, UpdateLines(kUpdated)}));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, 0);
     // The restart byte, once, to the Tivane's port at the start.
@@ -81,14 +60,9 @@ TEST_F(TivaneUpdate, RestartsThroughTheSerialPortAndWritesTheImage) {
     EXPECT_EQ(open.vendorId, sim::kVendor);
     EXPECT_EQ(open.productId, 0x1071);
     EXPECT_TRUE(open.opened);
-    // The controller's layout: from offset 8192, in pieces of 50 bytes.
-    const auto pieces = tivane.SentReports(0x92);
-    ASSERT_EQ(pieces.size(), 42u);
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        EXPECT_EQ(pieces[i][1], i + 1 < pieces.size() ? 50 : 17) << "piece " << i;
-    }
-    const sim::Bytes fromStart(image.begin() + kImageStart, image.end());
-    EXPECT_EQ(tivane.firmware, fromStart);
+    // The controller's layout: from the end of the start region, in pieces of 50 bytes.
+    EXPECT_EQ(Steps(tivane), (Transcript{"start", "data 50 x 41", "data 17", "checksum", "reset"}));
+    EXPECT_EQ(tivane.firmware, kImage.image);
     EXPECT_EQ(tivane.resetsFromBootloader, 1);
     // The reset starts the application again: its serial port comes back.
     world.Advance(tivane.rebootDelayMs);
@@ -100,18 +74,18 @@ TEST_F(TivaneUpdate, BootloaderAlreadyRunningIsUpdatedWithoutARestart) {
 
     const RunResult run = RunTool({file.Path()});
 
-    EXPECT_EQ(run.OutLines(), Concat(kNotFound, UpdateLines(image, "Successfully updated firmware.")));
+    EXPECT_EQ(run.OutLines(), Join({kNotFound, UpdateLines(kUpdated)}));
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(world.serialWrites.empty());
     // No wait: the bootloader is opened at once.
     EXPECT_EQ(OnlyOpen().timeMs, 0u);
-    EXPECT_EQ(tivane.firmware, sim::Bytes(image.begin() + kImageStart, image.end()));
+    EXPECT_EQ(tivane.firmware, kImage.image);
 }
 
 TEST_F(TivaneUpdate, NoDeviceAtAllFailsAfterOneOpen) {
     const RunResult run = RunTool({file.Path()});
 
-    EXPECT_EQ(run.OutLines(), Concat(kNotFound, {"Attempting to update...", "Error opening device."}));
+    EXPECT_EQ(run.OutLines(), Join({kNotFound, {kAttemptingUpdate, kOpenError}}));
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(world.serialWrites.empty());
     EXPECT_TRUE(world.Pauses().empty());
@@ -124,7 +98,7 @@ TEST_F(TivaneUpdate, BootloaderLaterThanTheSecondIsMissed) {
 
     const RunResult run = RunTool({file.Path()});
 
-    EXPECT_EQ(run.OutLines(), Concat(kFound, {"Attempting to update...", "Error opening device."}));
+    EXPECT_EQ(run.OutLines(), Join({kFound, {kAttemptingUpdate, kOpenError}}));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(world.Pauses(), std::vector<std::uint32_t>{1000});
     const sim::OpenAttempt open = OnlyOpen();
@@ -141,8 +115,8 @@ TEST_F(TivaneUpdate, MissingImageIsFoundBeforeTheRestartByte) {
 
     const RunResult run = RunTool({missing});
 
-    EXPECT_EQ(run.OutLines(), (Lines{"Updating Tivane firmware", "Error updating firmware."}));
-    EXPECT_EQ(run.ErrLines(), Lines{"Unable to open: " + missing});
+    EXPECT_EQ(run.OutLines(), (Transcript{kUpdatingTivane, kUpdateError}));
+    EXPECT_EQ(run.ErrLines(), Transcript{UnableToOpen(missing)});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(tivane.restartBytesTaken, 0);
     EXPECT_TRUE(world.serialWrites.empty());
@@ -161,7 +135,7 @@ TEST_F(TivaneUpdate, FirstTivaneInTheListingIsRestartedAndOthersAreLeftAlone) {
     EXPECT_EQ(run.status, 0);
     ASSERT_EQ(world.serialWrites.size(), 1u);
     EXPECT_EQ(world.serialWrites[0].port, "/dev/ttyACM1");
-    EXPECT_EQ(first.firmware, sim::Bytes(image.begin() + kImageStart, image.end()));
+    EXPECT_EQ(first.firmware, kImage.image);
     EXPECT_EQ(second.restartBytesTaken, 0);
     EXPECT_TRUE(second.serial.listed);
     EXPECT_TRUE(second.firmware.empty());
@@ -186,7 +160,7 @@ TEST_F(TivaneUpdate, TivaneWithoutASerialPortCountsAsNotFound) {
 
     const RunResult run = RunTool({file.Path()});
 
-    EXPECT_EQ(run.OutLines(), Concat(kNotFound, {"Attempting to update...", "Error opening device."}));
+    EXPECT_EQ(run.OutLines(), Join({kNotFound, {kAttemptingUpdate, kOpenError}}));
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(world.serialWrites.empty());
 
@@ -195,7 +169,7 @@ TEST_F(TivaneUpdate, TivaneWithoutASerialPortCountsAsNotFound) {
     EXPECT_EQ(RunTool({file.Path()}).status, 0);
     ASSERT_EQ(world.serialWrites.size(), 1u);
     EXPECT_EQ(world.serialWrites[0].port, "/dev/ttyACM3");
-    EXPECT_EQ(tivane.firmware, sim::Bytes(image.begin() + kImageStart, image.end()));
+    EXPECT_EQ(tivane.firmware, kImage.image);
 }
 
 }  // namespace

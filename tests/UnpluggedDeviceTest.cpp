@@ -11,10 +11,12 @@
 
 #include "sim/DongleAppModel.h"
 #include "sim/DongleBootloaderModel.h"
-#include "sim/RadioModel.h"
-#include "sim/SwdProbeModel.h"
 #include "sim/TivaneModel.h"
-#include "tests/TestSupport.h"
+#include "testsupport/ControllerImage.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/TempFiles.h"
+#include "testsupport/ToolLines.h"
+#include "tests/SimTest.h"
 
 namespace {
 
@@ -66,22 +68,14 @@ protected:
     }
 };
 
-std::vector<std::uint8_t> ControllerImage(std::size_t sentBytes) {
-    std::vector<std::uint8_t> image(8192, 0xAA);
-    const auto body = PatternBytes(sentBytes, 3);
-    image.insert(image.end(), body.begin(), body.end());
-    return image;
-}
-
 // Start, ten data reports, checksum, reset: only an unplug after the reset
 // leaves a completed update.
 TEST_F(UnpluggedDevice, ControllerUpdateEndsPromptlyWhereverTheControllerGoes) {
-    TempFile file(ControllerImage(500));
+    TempFile file(ControllerImage::Pattern(500, 3).file);
     SweepUnplugPoints(
         [&]() -> sim::SimDevice& { return world.Add<ControllerModel>(ControllerModel::Mode::Bootloader); },
         {file.Path()}, Edition::Standard, [](std::int64_t k, std::int64_t total) {
-            return k < total ? Outcome{1, "Error updating firmware."}
-                             : Outcome{0, "Successfully updated firmware."};
+            return k < total ? Outcome{1, kUpdateError} : Outcome{0, kUpdated};
         });
 }
 
@@ -90,10 +84,10 @@ TEST_F(UnpluggedDevice, ControllerUpdateEndsPromptlyWhereverTheControllerGoes) {
 TEST_F(UnpluggedDevice, ControllerUpdateOfALargeImage) {
     auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
     controller.unplugAfterReports = 2000;
-    TempFile file(ControllerImage(256 * 1024));
+    TempFile file(ControllerImage::Pattern(256 * 1024, 3).file);
     const RunResult run = RunTool({file.Path()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.OutLines().back(), "Error updating firmware.");
+    EXPECT_EQ(run.OutLines().back(), kUpdateError);
     ASSERT_TRUE(controller.unpluggedByFaultAtMs.has_value());
     EXPECT_LE(world.NowMs() - *controller.unpluggedByFaultAtMs, kPromptEndMs);
     EXPECT_TRUE(controller.firmware.empty());
@@ -101,11 +95,10 @@ TEST_F(UnpluggedDevice, ControllerUpdateOfALargeImage) {
 }
 
 TEST_F(UnpluggedDevice, TivaneUpdateEndsPromptlyWhereverTheTivaneGoes) {
-    TempFile file(ControllerImage(500), "_tivane.bin");
+    TempFile file(ControllerImage::Pattern(500, 3).file, "_tivane.bin");
     SweepUnplugPoints([&]() -> sim::SimDevice& { return world.Add<sim::TivaneModel>(); },
                       {file.Path()}, Edition::Standard, [](std::int64_t k, std::int64_t total) {
-                          return k < total ? Outcome{1, "Error updating firmware."}
-                                           : Outcome{0, "Successfully updated firmware."};
+                          return k < total ? Outcome{1, kUpdateError} : Outcome{0, kUpdated};
                       });
 }
 
@@ -117,7 +110,7 @@ TEST_F(UnpluggedDevice, RadioUpdateOverTheBootloaderEndsPromptly) {
     SweepUnplugPoints(
         [&]() -> sim::SimDevice& { return world.Add<ControllerModel>(ControllerModel::Mode::Bootloader); },
         {file.Path()}, Edition::Standard,
-        [](std::int64_t, std::int64_t) { return Outcome{1, "Error opening device."}; });
+        [](std::int64_t, std::int64_t) { return Outcome{1, kOpenError}; });
 }
 
 // The last route: the dongle carrying the update over its wireless link.
@@ -125,7 +118,7 @@ TEST_F(UnpluggedDevice, RadioUpdateOverTheWirelessLinkEndsPromptly) {
     TempFile file(PatternBytes(500, 4), "_module.bin");
     SweepUnplugPoints([&]() -> sim::SimDevice& { return world.Add<sim::DongleAppModel>(); },
                       {file.Path()}, Edition::Standard, [](std::int64_t, std::int64_t) {
-                          return Outcome{1, "Error updating firmware."};
+                          return Outcome{1, kUpdateError};
                       });
 }
 
@@ -137,12 +130,12 @@ TEST_F(UnpluggedDevice, SwdReflashEndsPromptlyWhereverTheControllerGoes) {
     SweepUnplugPoints([&]() -> sim::SimDevice& { return world.Add<ControllerModel>(); },
                       {"-s", file.Path()}, Edition::Standard, [](std::int64_t k, std::int64_t total) {
                           if (k >= total - 1) {
-                              return Outcome{0, "Radio Update Complete.  Rebooting"};
+                              return Outcome{0, kReflashed};
                           }
                           if (k == 1) {  // the start taken, its acknowledgement lost
-                              return Outcome{-1, "Error starting SWD"};
+                              return Outcome{-1, kNoSwdStart};
                           }
-                          return Outcome{-1, "ERROR: Application programming failed"};
+                          return Outcome{-1, kAppFailed};
                       });
 }
 
@@ -156,16 +149,15 @@ TEST_F(UnpluggedDevice, SwdReflashWithSoftDeviceEndsPromptly) {
             // Start, chip erase, 22 SoftDevice writes, 13 application writes
             // with their page's erase, end, restart.
             if (k >= total - 1) {
-                return Outcome{0, "Radio Update Complete.  Rebooting"};
+                return Outcome{0, kReflashed};
             }
             if (k == 1) {
-                return Outcome{-1, "Error starting SWD"};
+                return Outcome{-1, kNoSwdStart};
             }
             if (k == 2) {
                 return Outcome{-1, std::string(10, '.') + "ERROR: full chip failed"};
             }
-            return Outcome{-1, k < 2 + 22 + 1 ? "ERROR: SoftDevice programming failed"
-                                              : "ERROR: Application programming failed"};
+            return Outcome{-1, k < 2 + 22 + 1 ? kSdFailed : kAppFailed};
         });
 }
 
@@ -177,10 +169,9 @@ TEST_F(UnpluggedDevice, DongleUpgradeEndsPromptlyWhereverTheDongleGoes) {
     SweepUnplugPoints([&]() -> sim::SimDevice& { return world.Add<sim::DongleBootloaderModel>(); },
                       {file.Path()}, Edition::Standard, [](std::int64_t k, std::int64_t total) {
                           if (k == total) {
-                              return Outcome{0, "Dongle upgraded."};
+                              return Outcome{0, kDongleUpgraded};
                           }
-                          return Outcome{-1, k <= 9 ? "Unable to determine bootloader version."
-                                                    : "Dongle upgrade failed."};
+                          return Outcome{-1, k <= 9 ? kNoVersion : kDongleFailed};
                       });
 }
 
@@ -190,7 +181,7 @@ TEST_F(UnpluggedDevice, DongleUpgradeOfALargeImageKeepsTheGuard) {
     TempFile file(PatternBytes(100 * 1024, 9), "_dongle.bin");
     const RunResult run = RunTool({file.Path()});
     EXPECT_EQ(run.status, -1);
-    EXPECT_EQ(run.ErrLines(), std::vector<std::string>{"Dongle upgrade failed."});
+    EXPECT_EQ(run.ErrLines(), Transcript{kDongleFailed});
     ASSERT_TRUE(dongle.unpluggedByFaultAtMs.has_value());
     EXPECT_LE(world.NowMs() - *dongle.unpluggedByFaultAtMs, kPromptEndMs);
     EXPECT_EQ(dongle.Page(0)[0], 0x02);

@@ -2,23 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "app/Usage.h"
-#include "tests/TestSupport.h"
+#include "testsupport/RunTool.h"
+#include "testsupport/ToolLines.h"
+#include "tests/SimTest.h"
 
 namespace {
 
-const std::vector<std::string> kStandardUsage = {
-    "Fully update radio firmware:",
-    "usage: QuorlFirmwareUpdateApp -s [filename]",
-    "",
-    "Reboot controller into bootloader:",
-    "usage: QuorlFirmwareUpdateApp -b",
-    "",
-    "Reboot controller in app from bootloader:",
-    "usage: QuorlFirmwareUpdateApp -R",
-    "",
-    "Generate BRM file:",
-    "usage: QuorlFirmwareUpdateApp -v <firmware> <firmware_timestamp> [bootloader]",
-};
+const Transcript kStandardUsage = UsageLines("QuorlFirmwareUpdateApp", Edition::Standard);
 
 class Usage : public SimTest {};
 
@@ -38,7 +28,7 @@ TEST_F(Usage, HelpSucceedsWithOneWordAtMost) {
 }
 
 TEST_F(Usage, CompactEditionDiffersInTheReflashEntryOnly) {
-    std::vector<std::string> expected = kStandardUsage;
+    Transcript expected = kStandardUsage;
     expected[1] =
         "usage: QuorlFirmwareUpdateApp -s [softdevice_filename] <application_offset, e.g. "
         "\"98304\"> <application_filename>";

@@ -7,13 +7,16 @@ trap 'rm -rf "$staging"' EXIT
 
 cmake --install "$build_dir" --prefix "$staging" >/dev/null
 for file in bin/QuorlFirmwareUpdateApp lib/udev/rules.d/60-quorl-firmware.rules \
-            share/man/man1/QuorlFirmwareUpdateApp.1; do
+            share/man/man1/QuorlFirmwareUpdateApp.1 bin/quorl-devices share/man/man1/quorl-devices.1; do
   [ -f "$staging/$file" ] || { echo "not installed: $file"; exit 1; }
 done
 
 out=$("$staging/bin/QuorlFirmwareUpdateApp" -h)
 [ "$(printf '%s\n' "$out" | sed -n 2p)" = "usage: QuorlFirmwareUpdateApp -s [filename]" ] \
   || { echo "unexpected usage text:"; printf '%s\n' "$out"; exit 1; }
+
+[ "$("$staging/bin/quorl-devices" --help | sed -n 1p)" = "usage: quorl-devices [--json]" ] \
+  || { echo "the installed device listing does not run"; exit 1; }
 
 set +e
 "$staging/bin/QuorlFirmwareUpdateApp" >/dev/null

@@ -1,0 +1,94 @@
+#include "devices/DeviceSurvey.h"
+
+#include <set>
+
+#include <hidapi/hidapi.h>
+
+#include "app/TivanePort.h"
+#include "device/UsbIds.h"
+#include "devices/WideText.h"
+#include "platform/DeviceAccess.h"
+#include "platform/Platform.h"
+
+namespace {
+
+Access AccessFrom(platform::NodeAccess node) {
+    switch (node) {
+        case platform::NodeAccess::Granted:
+            return Access::Ok;
+        case platform::NodeAccess::Denied:
+            return Access::Denied;
+        case platform::NodeAccess::Unavailable:
+            break;
+    }
+    return Access::Failed;
+}
+
+// Opens and closes at once: opening a HID node sends nothing to the device.
+// When it fails, the node's permissions say whether this user is refused.
+Access HidAccess(const std::string& path) {
+    if (path.empty()) {
+        return Access::Failed;
+    }
+    if (hid_device* handle = hid_open_path(path.c_str())) {
+        hid_close(handle);
+        return Access::Ok;
+    }
+    const Access node = AccessFrom(platform::CheckNodeAccess(path));
+    return node == Access::Denied ? Access::Denied : Access::Failed;
+}
+
+// Every HID node of the family's vendor once: hidraw lists a node once per
+// top-level collection of its report descriptor.
+void AddHidDevices(std::vector<ListedDevice>& listing) {
+    hid_device_info* all = hid_enumerate(kQuorlVendorId, 0);
+    std::set<std::string> seen;
+    for (const hid_device_info* info = all; info != nullptr; info = info->next) {
+        const std::string path = info->path != nullptr ? info->path : "";
+        const auto what = ClassifyDevice(info->vendor_id, info->product_id);
+        if (!what || !seen.insert(path).second) {
+            continue;
+        }
+        ListedDevice device;
+        device.what = *what;
+        device.vendorId = info->vendor_id;
+        device.productId = info->product_id;
+        device.release = info->release_number;
+        device.serialNumber = Utf8FromWide(info->serial_number);
+        device.product = Utf8FromWide(info->product_string);
+        device.path = path;
+        device.access = HidAccess(path);
+        listing.push_back(std::move(device));
+    }
+    hid_free_enumeration(all);
+}
+
+// The Tivane's application is a serial port. Its node is judged by its
+// permissions, never opened: opening a terminal can toggle DTR.
+void AddTivaneSerialPorts(std::vector<ListedDevice>& listing) {
+    for (const platform::UsbDevice& usb : platform::ListUsbDevices()) {
+        if (usb.vendorId != kTivaneSerialVendorId || usb.productId != kTivaneSerialProductId) {
+            continue;
+        }
+        ListedDevice device;
+        device.what = *ClassifyDevice(usb.vendorId, usb.productId);
+        device.vendorId = usb.vendorId;
+        device.productId = usb.productId;
+        device.release = usb.revision;
+        device.serialNumber = usb.serialNumber;
+        device.product = usb.product;
+        device.path = SerialPortOf(usb).value_or("");
+        device.access =
+            device.path.empty() ? Access::Failed : AccessFrom(platform::CheckNodeAccess(device.path));
+        listing.push_back(std::move(device));
+    }
+}
+
+}  // namespace
+
+std::vector<ListedDevice> SurveyFamilyDevices() {
+    std::vector<ListedDevice> listing;
+    AddHidDevices(listing);
+    AddTivaneSerialPorts(listing);
+    return listing;
+}

@@ -1,0 +1,32 @@
+// Which devices of the family are connected now: every HID device of the
+// family's vendor that hidapi enumerates, and every Tivane serial port in the
+// platform's USB listing. Opens a HID device only to learn whether this user
+// may, and sends nothing to any device.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "devices/DeviceKind.h"
+
+enum class Access {
+    Ok,      // this user can open it
+    Denied,  // present, but its node refuses this user
+    Failed,  // present, but it could not be opened for another reason
+};
+
+struct ListedDevice {
+    DeviceKind what;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t release = 0;  // bcdDevice
+    std::string serialNumber;   // empty when the device gives none
+    std::string product;        // empty when the device gives none
+    std::string path;           // what the tool opens: HID path or serial port; empty when none
+    Access access = Access::Failed;
+};
+
+// In hidapi's enumeration order (the first of a product ID is the one the
+// tool opens), each HID node once, then the Tivane serial ports.
+std::vector<ListedDevice> SurveyFamilyDevices();

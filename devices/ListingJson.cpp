@@ -1,0 +1,48 @@
+#include "devices/ListingJson.h"
+
+#include <nlohmann/json.hpp>
+
+#include "devices/ListingText.h"
+
+namespace {
+
+// The document's key names, which scripts depend on.
+namespace key {
+constexpr const char* kDevices = "devices";
+constexpr const char* kKind = "kind";
+constexpr const char* kState = "state";
+constexpr const char* kVendorId = "vendorId";
+constexpr const char* kProductId = "productId";
+constexpr const char* kRelease = "release";
+constexpr const char* kSerial = "serial";
+constexpr const char* kProduct = "product";
+constexpr const char* kPath = "path";
+constexpr const char* kAccess = "access";
+}  // namespace key
+
+nlohmann::ordered_json StringOrNull(const std::string& text) {
+    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+}
+
+}  // namespace
+
+std::string ListingJson(const std::vector<ListedDevice>& devices) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const ListedDevice& device : devices) {
+        list.push_back({
+            {key::kKind, device.what.kind},
+            {key::kState, device.what.state},
+            {key::kVendorId, UsbIdText(device.vendorId)},
+            {key::kProductId, UsbIdText(device.productId)},
+            {key::kRelease, ReleaseText(device.release)},
+            {key::kSerial, StringOrNull(device.serialNumber)},
+            {key::kProduct, StringOrNull(device.product)},
+            {key::kPath, StringOrNull(device.path)},
+            {key::kAccess, WordsFor(device.access).json},
+        });
+    }
+    const nlohmann::ordered_json document = {{key::kDevices, list}};
+    // Keys in the documented order. Device strings are not always valid
+    // UTF-8: a bad byte becomes U+FFFD rather than an exception.
+    return document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}

@@ -1,0 +1,13 @@
+// The listing as scripts read it: one JSON document.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "devices/DeviceSurvey.h"
+
+// {"devices":[{"kind", "state", "vendorId", "productId", "release", "serial",
+// "product", "path", "access"}, ...]}: IDs as 4 lower-case hexadecimal
+// digits, the release as major.minor, null for a string the device does not
+// give, access "ok", "denied" or "failed". Indented, ends without a newline.
+std::string ListingJson(const std::vector<ListedDevice>& devices);

@@ -1,0 +1,26 @@
+// The listing as people read it: one line per device.
+#pragma once
+
+#include <string>
+
+#include "devices/DeviceSurvey.h"
+
+// bcdDevice as major.minor: 0x0104 is "1.04".
+std::string ReleaseText(std::uint16_t release);
+
+// USB IDs as 4 lower-case hexadecimal digits: "28de".
+std::string UsbIdText(std::uint16_t id);
+
+// "controller bootloader      28de:1002  release 1.00  serial QC7F0012
+// "Quorl Controller Bootloader"  /dev/hidraw0  can open", without the
+// serial number and product string when the device gives none.
+std::string ListingLine(const ListedDevice& device);
+
+// How whether the user can open a device reads: in a line ("can open",
+// "cannot open (permission denied)", "cannot open") and in the JSON document
+// ("ok", "denied", "failed").
+struct AccessWords {
+    const char* line;
+    const char* json;
+};
+AccessWords WordsFor(Access access);
