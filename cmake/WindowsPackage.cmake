@@ -1,7 +1,9 @@
 # The zip for Windows users: both editions, each in its own folder, the
-# README and the licence notes of what is linked into the programs.
+# device listing once beside them (it is the same for both), the README and
+# the licence notes of what is linked into the programs.
 install(TARGETS QuorlFirmwareUpdateApp_standard RUNTIME DESTINATION standard)
 install(TARGETS QuorlFirmwareUpdateApp_compact RUNTIME DESTINATION compact)
+install(TARGETS quorl_devices RUNTIME DESTINATION .)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION .)
 
 # hidapi's licence files (LICENSE.txt names the three it may be used under).
@@ -18,6 +20,13 @@ endif()
 set(QUORL_MINGW_RUNTIME_NOTICE /usr/share/doc/mingw-w64-x86-64-dev/copyright)
 if(MINGW AND CMAKE_CROSSCOMPILING AND EXISTS ${QUORL_MINGW_RUNTIME_NOTICE})
   install(FILES ${QUORL_MINGW_RUNTIME_NOTICE} DESTINATION licenses/mingw-w64 RENAME COPYRIGHT.txt)
+endif()
+
+# nlohmann-json's notice (MIT), compiled into the device listing, from the
+# Debian package the cross build takes it from.
+set(QUORL_JSON_NOTICE /usr/share/doc/nlohmann-json3-dev/copyright)
+if(CMAKE_CROSSCOMPILING AND EXISTS ${QUORL_JSON_NOTICE})
+  install(FILES ${QUORL_JSON_NOTICE} DESTINATION licenses/nlohmann-json RENAME COPYRIGHT.txt)
 endif()
 
 set(CPACK_GENERATOR ZIP)

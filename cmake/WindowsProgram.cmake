@@ -1,6 +1,7 @@
-# What makes each edition a Windows console program that runs on a plain
-# Windows 10 or 11: the C and C++ runtimes linked in, the file's properties
-# (product name, version) and the application manifest.
+# What makes each program (the two editions, the device listing) a Windows
+# console program that runs on a plain Windows 10 or 11: the C and C++
+# runtimes linked in, the file's properties (program, version) and the
+# application manifest.
 enable_language(RC)
 
 if(MINGW)
@@ -10,14 +11,15 @@ elseif(MSVC)
   set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
 endif()
 
-# quorl_make_windows_program(target edition): the version resource, which
-# also carries the manifest, for one edition.
-function(quorl_make_windows_program target edition)
-  set(QUORL_EDITION_NAME ${edition})
-  set(QUORL_MANIFEST_FILE ${CMAKE_BINARY_DIR}/resources/QuorlFirmwareUpdateApp.manifest)
-  configure_file(${CMAKE_SOURCE_DIR}/cmake/windows/QuorlFirmwareUpdateApp.manifest.in
+# quorl_make_windows_program(target name description): the version resource,
+# which also carries the manifest, for the program of that file name.
+function(quorl_make_windows_program target name description)
+  set(QUORL_PROGRAM_NAME ${name})
+  set(QUORL_PROGRAM_DESCRIPTION ${description})
+  set(QUORL_MANIFEST_FILE ${CMAKE_BINARY_DIR}/resources/${name}.manifest)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/windows/Program.manifest.in
                  ${QUORL_MANIFEST_FILE} @ONLY)
-  set(resource ${CMAKE_BINARY_DIR}/resources/${edition}/VersionInfo.rc)
+  set(resource ${CMAKE_BINARY_DIR}/resources/${target}/VersionInfo.rc)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/windows/VersionInfo.rc.in ${resource} @ONLY)
   target_sources(${target} PRIVATE ${resource})
   if(MSVC)

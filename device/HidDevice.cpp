@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/DeviceAccess.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -45,7 +46,15 @@ bool HidDevice::Open() {
     if (handle != nullptr) {
         const hid_device_info* info = hid_get_device_info(handle);
         openPath = info != nullptr && info->path != nullptr ? info->path : "";
-    } else {
+        // hidapi on Windows opens a device that refuses reading and writing
+        // (another program holds it) without access rights, and every
+        // transfer then fails: that is no device the tool can use.
+        if (!openPath.empty() &&
+            platform::CheckHidAccess(openPath) == platform::NodeAccess::Denied) {
+            Close();
+        }
+    }
+    if (handle == nullptr) {
         const UsbId id{vendorId, productId};
         std::vector<UsbId>& unopened = UnopenedDevices();
         if (std::find(unopened.begin(), unopened.end(), id) == unopened.end()) {

@@ -18,24 +18,27 @@ Access AccessFrom(platform::NodeAccess node) {
             return Access::Ok;
         case platform::NodeAccess::Denied:
             return Access::Denied;
+        case platform::NodeAccess::Unknown:
+            return Access::Unknown;
         case platform::NodeAccess::Unavailable:
             break;
     }
     return Access::Failed;
 }
 
-// Opens and closes at once: opening a HID node sends nothing to the device.
-// When it fails, the node's permissions say whether this user is refused.
+// Opens and closes at once: opening a HID device sends nothing to it. An open
+// alone does not tell: hidapi on Windows opens a device that refuses reading
+// and writing without access rights, so the system's own check decides too.
 Access HidAccess(const std::string& path) {
     if (path.empty()) {
         return Access::Failed;
     }
+    const bool denied = platform::CheckHidAccess(path) == platform::NodeAccess::Denied;
     if (hid_device* handle = hid_open_path(path.c_str())) {
         hid_close(handle);
-        return Access::Ok;
+        return denied ? Access::Denied : Access::Ok;
     }
-    const Access node = AccessFrom(platform::CheckNodeAccess(path));
-    return node == Access::Denied ? Access::Denied : Access::Failed;
+    return denied ? Access::Denied : Access::Failed;
 }
 
 // Every HID node of the family's vendor once: hidraw lists a node once per
@@ -63,8 +66,9 @@ void AddHidDevices(std::vector<ListedDevice>& listing) {
     hid_free_enumeration(all);
 }
 
-// The Tivane's application is a serial port. Its node is judged by its
-// permissions, never opened: opening a terminal can toggle DTR.
+// The Tivane's application is a serial port. It is never opened: opening a
+// port can toggle DTR. Linux shows its node's permissions; Windows tells
+// nothing without an open, so its access stays unknown there.
 void AddTivaneSerialPorts(std::vector<ListedDevice>& listing) {
     for (const platform::UsbDevice& usb : platform::ListUsbDevices()) {
         if (usb.vendorId != kTivaneSerialVendorId || usb.productId != kTivaneSerialProductId) {
@@ -78,8 +82,9 @@ void AddTivaneSerialPorts(std::vector<ListedDevice>& listing) {
         device.serialNumber = usb.serialNumber;
         device.product = usb.product;
         device.path = SerialPortOf(usb).value_or("");
-        device.access =
-            device.path.empty() ? Access::Failed : AccessFrom(platform::CheckNodeAccess(device.path));
+        device.access = device.path.empty()
+                            ? Access::Failed
+                            : AccessFrom(platform::CheckSerialPortAccess(device.path));
         listing.push_back(std::move(device));
     }
 }

@@ -11,9 +11,10 @@
 #include "devices/DeviceKind.h"
 
 enum class Access {
-    Ok,      // this user can open it
-    Denied,  // present, but its node refuses this user
-    Failed,  // present, but it could not be opened for another reason
+    Ok,       // this user can open it
+    Denied,   // present, but it refuses this user
+    Failed,   // present, but it could not be opened for another reason
+    Unknown,  // a serial port whose access shows only by opening it (Windows)
 };
 
 struct ListedDevice {

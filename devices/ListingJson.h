@@ -9,5 +9,6 @@
 // {"devices":[{"kind", "state", "vendorId", "productId", "release", "serial",
 // "product", "path", "access"}, ...]}: IDs as 4 lower-case hexadecimal
 // digits, the release as major.minor, null for a string the device does not
-// give, access "ok", "denied" or "failed". Indented, ends without a newline.
+// give, access "ok", "denied", "failed" or "unknown" (a serial port on
+// Windows, never opened). Indented, ends without a newline.
 std::string ListingJson(const std::vector<ListedDevice>& devices);

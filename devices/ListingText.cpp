@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/DeviceAccess.h"
+
 namespace {
 
 // Wide enough for the longest description, "Tivane serial application".
@@ -39,7 +41,9 @@ AccessWords WordsFor(Access access) {
         case Access::Ok:
             return {"can open", "ok"};
         case Access::Denied:
-            return {"cannot open (permission denied)", "denied"};
+            return {"cannot open", "denied"};
+        case Access::Unknown:
+            return {"access unknown (not opened)", "unknown"};
         case Access::Failed:
             break;
     }
@@ -59,5 +63,10 @@ std::string ListingLine(const ListedDevice& device) {
         line += "  \"" + OnOneLine(device.product) + "\"";
     }
     line += "  " + (device.path.empty() ? std::string("(no port)") : OnOneLine(device.path));
-    return line + "  " + WordsFor(device.access).line;
+    line += "  " + std::string(WordsFor(device.access).line);
+    // Why, in the system's words: "permission denied" on Linux.
+    if (device.access == Access::Denied) {
+        line += " (" + platform::DeniedNode(device.path).reason + ")";
+    }
+    return line;
 }

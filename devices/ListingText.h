@@ -17,8 +17,9 @@ std::string UsbIdText(std::uint16_t id);
 std::string ListingLine(const ListedDevice& device);
 
 // How whether the user can open a device reads: in a line ("can open",
-// "cannot open (permission denied)", "cannot open") and in the JSON document
-// ("ok", "denied", "failed").
+// "cannot open", "access unknown (not opened)"; a line adds why a device
+// refuses the user, "cannot open (permission denied)") and in the JSON
+// document ("ok", "denied", "failed", "unknown").
 struct AccessWords {
     const char* line;
     const char* json;

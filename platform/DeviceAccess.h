@@ -9,15 +9,23 @@
 
 namespace platform {
 
-// Whether this user may read and write a device node, judged from its
-// permissions alone: nothing is opened (opening a serial port can toggle its
-// DTR line, which some devices take as a signal).
+// Whether this user may read and write a device.
 enum class NodeAccess {
     Granted,
-    Denied,       // the node is there but refuses this user
-    Unavailable,  // no such node, or the platform cannot tell without opening it
+    Denied,       // the device is there but refuses this user
+    Unavailable,  // no such device node or path
+    Unknown,      // the system cannot tell without opening it
 };
-NodeAccess CheckNodeAccess(const std::string& node);
+
+// A HID device by hidapi's path: on Linux its node's permissions; on Windows
+// it is opened for reading and writing and closed again (opening a HID
+// device sends nothing to it), since no permissions say more there.
+NodeAccess CheckHidAccess(const std::string& path);
+
+// A serial port, judged without opening it: opening a serial port can toggle
+// its DTR line, which some devices take as a signal. Linux reads the node's
+// permissions; Windows has nothing to read, so its answer is Unknown.
+NodeAccess CheckSerialPortAccess(const std::string& port);
 
 // A present device that would not open, and what the user can do.
 struct InaccessibleDevice {
@@ -26,7 +34,7 @@ struct InaccessibleDevice {
     std::string remedy;  // one clause, no full stop
 };
 
-// A device node that refuses this user (NodeAccess::Denied), as this
+// A device node or path that refuses this user (NodeAccess::Denied), as this
 // platform explains it.
 InaccessibleDevice DeniedNode(const std::string& node);
 

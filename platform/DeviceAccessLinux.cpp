@@ -25,14 +25,19 @@ bool HasIds(udev_device* hidraw, std::uint16_t vendorId, std::uint16_t productId
            vendor == vendorId && product == productId;
 }
 
-}  // namespace
-
-NodeAccess CheckNodeAccess(const std::string& node) {
+// A hidraw node and a terminal alike: the permissions of the device node.
+NodeAccess CheckNodePermissions(const std::string& node) {
     if (access(node.c_str(), R_OK | W_OK) == 0) {
         return NodeAccess::Granted;
     }
     return errno == EACCES || errno == EPERM ? NodeAccess::Denied : NodeAccess::Unavailable;
 }
+
+}  // namespace
+
+NodeAccess CheckHidAccess(const std::string& path) { return CheckNodePermissions(path); }
+
+NodeAccess CheckSerialPortAccess(const std::string& port) { return CheckNodePermissions(port); }
 
 InaccessibleDevice DeniedNode(const std::string& node) { return LinuxDeniedNode(node); }
 
@@ -52,7 +57,7 @@ std::optional<InaccessibleDevice> FindInaccessibleHidDevice(std::uint16_t vendor
         UdevDevice hidraw(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
         const char* node = hidraw ? udev_device_get_devnode(hidraw.get()) : nullptr;
         if (node != nullptr && HasIds(hidraw.get(), vendorId, productId) &&
-            CheckNodeAccess(node) == NodeAccess::Denied) {
+            CheckNodePermissions(node) == NodeAccess::Denied) {
             return LinuxDeniedNode(node);
         }
     }

@@ -3,11 +3,13 @@
 // open of a device that another program holds, or that the system keeps.
 #include "platform/DeviceAccess.h"
 
-#include <cstdio>
+#include <cwchar>
 #include <cwctype>
 #include <vector>
 
 #include "platform/DeviceInfoList.h"
+#include "platform/WideText.h"
+#include "platform/WindowsAccessText.h"
 
 namespace platform {
 
@@ -59,16 +61,40 @@ bool HasIds(std::wstring path, std::uint16_t vendorId, std::uint16_t productId) 
     return path.find(ids) != std::wstring::npos;
 }
 
-constexpr const char* kRemedy =
-    "close any other program that uses it, replug it and run the command again";
+// Opens the HID interface as hidapi first tries to (reading and writing,
+// shared) and closes it again; the Win32 error when that fails.
+DWORD OpenForReadingAndWriting(const std::wstring& path) {
+    const HANDLE device =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (device == INVALID_HANDLE_VALUE) {
+        return GetLastError();
+    }
+    CloseHandle(device);
+    return ERROR_SUCCESS;
+}
+
+bool Refuses(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
 
 }  // namespace
 
-// Windows grants a device by opening it, not by permissions that could be
-// read beforehand.
-NodeAccess CheckNodeAccess(const std::string&) { return NodeAccess::Unavailable; }
+// hidapi opens a device that refuses reading and writing without any access
+// rights instead, so only an open of its own tells whether the tool may use it.
+NodeAccess CheckHidAccess(const std::string& path) {
+    const DWORD error = OpenForReadingAndWriting(WideFromUtf8(path));
+    if (error == ERROR_SUCCESS) {
+        return NodeAccess::Granted;
+    }
+    return Refuses(error) ? NodeAccess::Denied : NodeAccess::Unavailable;
+}
 
-InaccessibleDevice DeniedNode(const std::string& node) { return {node, "access denied", kRemedy}; }
+// Windows grants a serial port by opening it, not by permissions that could
+// be read beforehand.
+NodeAccess CheckSerialPortAccess(const std::string&) { return NodeAccess::Unknown; }
+
+InaccessibleDevice DeniedNode(const std::string& node) { return WindowsDeniedNode(node); }
 
 std::optional<InaccessibleDevice> FindInaccessibleHidDevice(std::uint16_t vendorId,
                                                             std::uint16_t productId) {
@@ -76,24 +102,14 @@ std::optional<InaccessibleDevice> FindInaccessibleHidDevice(std::uint16_t vendor
         if (!HasIds(path, vendorId, productId)) {
             continue;
         }
-        const HANDLE device =
-            CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-        if (device != INVALID_HANDLE_VALUE) {
-            CloseHandle(device);
+        const DWORD error = OpenForReadingAndWriting(path);
+        if (!Refuses(error)) {
             continue;
         }
-        const DWORD error = GetLastError();
-        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
-            continue;
-        }
-        char name[40];
-        std::snprintf(name, sizeof name, "USB device VID_%04X&PID_%04X",
-                      static_cast<unsigned>(vendorId), static_cast<unsigned>(productId));
         if (error == ERROR_ACCESS_DENIED) {
-            return DeniedNode(name);
+            return WindowsDeniedNode(WindowsUsbDeviceName(vendorId, productId));
         }
-        return InaccessibleDevice{name, "in use by another program", kRemedy};
+        return WindowsDeviceInUse(vendorId, productId);
     }
     return std::nullopt;
 }

@@ -13,16 +13,23 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+started=$SECONDS
 scripts/build-windows.sh
 [ -x build/standard/QuorlFirmwareUpdateApp ] || scripts/build.sh
 source scripts/windows-env.sh
+built=$SECONDS
 
 work=build-windows/smoke
 rm -rf "$work"
 mkdir -p "$work"
 echo "== the Windows programs under Wine (first start of the prefix takes a while) =="
 quorl_wine_start build-windows/wine
-trap quorl_wine_stop EXIT
+serial_stand_in=""
+stop() {
+  [ -z "$serial_stand_in" ] || kill "$serial_stand_in" 2>/dev/null || true
+  quorl_wine_stop
+}
+trap stop EXIT
 
 passed=0
 failed=0
@@ -45,17 +52,25 @@ run() {
   err=$(tr -d '\r' <"$work/err")
 }
 
-# answers EDITION NAME STATUS OUT ERR ARGS...: the Windows edition's exact answer.
-answers() {
-  local edition=$1 name=$2 want_status=$3 want_out=$4 want_err=$5
+# program_answers PROGRAM LABEL STATUS OUT ERR ARGS...: the Windows
+# program's exact answer under Wine.
+program_answers() {
+  local program=$1 label=$2 want_status=$3 want_out=$4 want_err=$5
   shift 5
-  run wine "build-windows/$edition/QuorlFirmwareUpdateApp.exe" "$@"
+  run wine "$program" "$@"
   if [ "$out" = "$want_out" ] && [ "$err" = "$want_err" ] && [ "$status" = "$want_status" ]; then
-    pass "$edition $name"
+    pass "$label"
   else
-    fail "$edition $name" "wanted: status $want_status, out: $want_out, err: $want_err" \
+    fail "$label" "wanted: status $want_status, out: $want_out, err: $want_err" \
       "got: status $status, out: $out, err: $err"
   fi
+}
+
+# answers EDITION NAME STATUS OUT ERR ARGS...: the Windows edition's exact answer.
+answers() {
+  local edition=$1 name=$2
+  shift 2
+  program_answers "build-windows/$edition/QuorlFirmwareUpdateApp.exe" "$edition $name" "$@"
 }
 
 # same_as_linux EDITION NAME ARGS...: the Windows edition answers the command
@@ -69,33 +84,42 @@ same_as_linux() {
 }
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-windows/CMakeCache.txt)
-for edition in standard compact; do
-  exe="build-windows/$edition/QuorlFirmwareUpdateApp.exe"
+devices=build-windows/quorl-devices.exe
+# program_files EXE NAME DESCRIPTION: what the file holds.
+program_files() {
+  local exe=$1 name=$2 description=$3 texts manifest foreign
   # Only DLLs that every Windows 10 and 11 has: the C++ runtime is inside.
   foreign=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' |
     grep -viE '^(kernel32|msvcrt|ucrtbase|api-ms-win-.*|setupapi|winmm|shell32|advapi32|user32)\.dll$' || true)
-  if [ -z "$foreign" ]; then pass "$edition needs only system DLLs"; else fail "$edition needs DLLs" "$foreign"; fi
+  if [ -z "$foreign" ]; then pass "$description needs only system DLLs"; else fail "$description needs DLLs" "$foreign"; fi
   texts=$(x86_64-w64-mingw32-strings -el "$exe")
   manifest=$(x86_64-w64-mingw32-strings "$exe")
-  if grep -qx QuorlFirmwareUpdateApp <<<"$texts" && grep -qx "$version" <<<"$texts" &&
-     grep -qx "Quorl firmware update tool ($edition edition)" <<<"$texts" &&
+  if grep -qx "$name" <<<"$texts" && grep -qx "$name.exe" <<<"$texts" && grep -qx "$version" <<<"$texts" &&
+     grep -qx "$description" <<<"$texts" &&
      grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$manifest"; then
-    pass "$edition version resource $version and manifest"
+    pass "$description: version resource $version and manifest"
   else
-    fail "$edition version resource and manifest"
+    fail "$description: version resource and manifest"
   fi
+}
+for edition in standard compact; do
+  program_files "build-windows/$edition/QuorlFirmwareUpdateApp.exe" QuorlFirmwareUpdateApp \
+    "Quorl firmware update tool ($edition edition)"
 done
+program_files "$devices" quorl-devices "Quorl device listing"
 
 zip="build-windows/QuorlFirmwareUpdateApp-$version-win64.zip"
 listing=$(cmake -E tar tf "$zip")
 top="QuorlFirmwareUpdateApp-$version-win64"
 missing=""
-for entry in standard/QuorlFirmwareUpdateApp.exe compact/QuorlFirmwareUpdateApp.exe README.md \
-             licenses/hidapi/LICENSE.txt licenses/hidapi/LICENSE-bsd.txt licenses/hidapi/LICENSE-orig.txt \
-             licenses/hidapi/LICENSE-gpl3.txt; do
+for entry in standard/QuorlFirmwareUpdateApp.exe compact/QuorlFirmwareUpdateApp.exe quorl-devices.exe \
+             README.md licenses/hidapi/LICENSE.txt licenses/hidapi/LICENSE-bsd.txt \
+             licenses/hidapi/LICENSE-orig.txt licenses/hidapi/LICENSE-gpl3.txt \
+             licenses/nlohmann-json/COPYRIGHT.txt; do
   grep -qx "$top/$entry" <<<"$listing" || missing+=" $entry"
 done
-if [ -z "$missing" ]; then pass "$(basename "$zip") holds both editions, the README and hidapi's licences"
+if [ -z "$missing" ]; then
+  pass "$(basename "$zip") holds both editions, the device listing, the README and the licences"
 else fail "$(basename "$zip") lacks:$missing"; fi
 
 for edition in standard compact; do
@@ -137,5 +161,40 @@ Device not found, is it already in bootloader?
 Attempting to update...
 Error opening device." "" samples/tivane_firmware.bin
 
-echo "Windows: $passed passed, $failed failed"
+# The device listing with nothing plugged in: the SetupAPI listing and
+# hidapi's enumeration under Wine, the line, the empty document, the usage.
+program_answers "$devices" "quorl-devices with no device: status 1" 1 \
+  "No device of the Quorl family is connected." ""
+program_answers "$devices" "quorl-devices --json with no device: an empty list" 1 '{
+  "devices": []
+}' "" --json
+run build/quorl-devices --list
+program_answers "$devices" "quorl-devices with another word: the usage on standard error, status 2" 2 \
+  "" "${err//usage: quorl-devices /usage: quorl-devices.exe }" --list
+smoked=$SECONDS
+
+echo "== the test suite under Wine (simulated devices with hidapi's Windows conventions) =="
+# Serial ports for the COM port tests: Wine opens COMn as what
+# dosdevices/comn links to. COM12 is a pseudo-terminal whose far end socat
+# copies into com12.received; COM13 a plain file; COM14 nothing.
+ports=$(mkdir -p "$work/ports" && cd "$work/ports" && pwd)
+printf 'not a serial port' >"$ports/com13.plain"
+ln -sfn "$ports/com13.plain" "$WINEPREFIX/dosdevices/com13"
+rm -f "$WINEPREFIX/dosdevices/com12" "$WINEPREFIX/dosdevices/com14"
+socat -u PTY,link="$WINEPREFIX/dosdevices/com12",raw,echo=0 CREATE:"$ports/com12.received" &
+serial_stand_in=$!
+for _ in $(seq 50); do
+  [ -e "$WINEPREFIX/dosdevices/com12" ] && break
+  sleep 0.1
+done
+# Through a pipe, as a script reads the tool: never a console that draws the
+# progress bar.
+set +e
+QUORL_WINE_PORTS=$(winepath -w "$ports") wine build-windows/tests/quorl_tests.exe --gtest_brief=1 2>&1 |
+  tr -d '\r' | tee "$work/suite.log"
+suite=${PIPESTATUS[0]}
+set -e
+if [ "$suite" -eq 0 ]; then pass "the test suite under Wine"; else fail "the test suite under Wine (status $suite)"; fi
+
+echo "Windows: $passed passed, $failed failed (build $((built - started)) s, programs $((smoked - built)) s, suite $((SECONDS - smoked)) s)"
 [ "$failed" -eq 0 ]

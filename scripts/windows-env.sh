@@ -10,9 +10,11 @@ QUORL_HIDAPI_VERSION=0.15.0
 QUORL_MINGW_TOOLCHAIN=cmake/mingw-w64-x86_64.cmake
 
 # Installs the cross compiler, Wine and npm from Debian's packages (with the
-# base build's packages, through setup.sh). An npm already on the PATH serves.
+# base build's packages, through setup.sh, among them GoogleTest's sources and
+# nlohmann-json), and socat, which stands in for a serial device under Wine.
+# An npm already on the PATH serves.
 quorl_windows_setup() {
-  local packages=(g++-mingw-w64-x86-64-posix wine wine64 ca-certificates)
+  local packages=(g++-mingw-w64-x86-64-posix wine wine64 ca-certificates socat)
   command -v npm >/dev/null 2>&1 || packages+=(npm)
   scripts/setup.sh "${packages[@]}"
 }
@@ -53,6 +55,45 @@ quorl_windows_hidapi() {
   cmake --install "$deps/hidapi-build"
   mkdir -p "$prefix/share/doc/hidapi"
   cp "$sources"/package/hidapi/LICENSE*.txt "$prefix/share/doc/hidapi/"
+}
+
+# quorl_windows_googletest DEPS: GoogleTest built for Windows from the sources
+# that Debian's libgtest-dev installs (/usr/src/googletest), as static
+# libraries, installed into DEPS/googletest-VERSION (its CMake package under
+# lib/cmake/GTest), which it puts in QUORL_GTEST_PREFIX. Built once. Win32
+# threads: the suite has one thread, and MinGW's pthreads would be a second
+# threading model for GoogleTest to agree on with the tests.
+quorl_windows_googletest() {
+  local deps version prefix
+  deps=$(mkdir -p "$1" && cd "$1" && pwd)
+  version=$(dpkg-query -W -f='${Version}' libgtest-dev)
+  version=${version%%-*}
+  prefix="$deps/googletest-$version"
+  QUORL_GTEST_PREFIX=$prefix
+  if [ -f "$prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
+    return
+  fi
+  rm -rf "$deps/googletest-build"
+  cmake -S /usr/src/googletest -B "$deps/googletest-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/$QUORL_MINGW_TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
+    -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=ON -DCMAKE_INSTALL_PREFIX="$prefix"
+  cmake --build "$deps/googletest-build" --parallel 2
+  cmake --install "$deps/googletest-build"
+}
+
+# quorl_windows_nlohmann_json DEPS: nlohmann-json, header-only, as Debian's
+# nlohmann-json3-dev installs it, copied into DEPS/nlohmann_json (headers and
+# CMake package), which it puts in QUORL_JSON_PREFIX: the cross build must
+# not take /usr/include, where the build machine's C library lives.
+quorl_windows_nlohmann_json() {
+  local deps prefix
+  deps=$(mkdir -p "$1" && cd "$1" && pwd)
+  prefix="$deps/nlohmann_json"
+  QUORL_JSON_PREFIX=$prefix
+  rm -rf "$prefix"
+  mkdir -p "$prefix/include" "$prefix/share/cmake"
+  cp -r /usr/include/nlohmann "$prefix/include/"
+  cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
 }
 
 # quorl_wine_start PREFIX: a private Wine prefix for this run, quiet, without

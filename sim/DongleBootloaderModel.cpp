@@ -9,8 +9,10 @@ namespace sim {
 DongleBootloaderModel::DongleBootloaderModel()
     : SimDevice(kVendor, kDongleBootloader, "dongle-bootloader"),
       memory(kPages * kPageSize, 0xFF) {
-    // The bootloader gives no serial number string.
+    // The bootloader gives no serial number string; its status byte is its
+    // whole input report.
     descriptor = {L"", 0x0103, L"Quorl", L"Quorl Dongle Bootloader"};
+    descriptor.inputReportLength = 1;
 }
 
 void DongleBootloaderModel::Store(std::size_t page, const Bytes& bytes) {

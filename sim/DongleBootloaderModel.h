@@ -24,6 +24,11 @@ public:
     bool OnSetFeature(const Bytes& data) override;
     std::optional<Bytes> OnGetFeature() override;
     std::optional<Bytes> TakeInputReport() override;
+    // Its descriptor declares a 1-byte input report; the faulty firmware of
+    // longStatusReports declares what it sends.
+    std::size_t InputReportLength() const override {
+        return longStatusReports ? 2 : descriptor.inputReportLength;
+    }
 
     // What the dongle holds.
     Bytes memory;                        // kPages pages, erased to 0xFF

@@ -41,6 +41,7 @@ constexpr std::array kCatalog = {
     ModelEntry{"dongle-bootloader",
                "wireless dongle running its bootloader (0x1042); settings version=MAJOR.MINOR "
                "version-length=N frozen-status=1 silent=1 long-status=1 status-lag=N "
+               "input-length=N (its descriptor's input report length, default 1) "
                "bad-readback=PAGE bad-readback-times=N corrupt-stored=1 guard=1",
                [](World& world) -> SimDevice& { return world.Add<DongleBootloaderModel>(); },
                ApplyDongleBootloaderSetting},
@@ -48,7 +49,8 @@ constexpr std::array kCatalog = {
                "Tivane running its application, a USB serial port (0x2548/0x1001) that "
                "restarts into its HID bootloader (0x1071) on the byte 0xFE; settings "
                "restart-delay=MS (default 600) reboot-delay=MS port=NAME (default "
-               "/dev/ttyACMn), and the controller's settings other than radio-* and swd-*",
+               "/dev/ttyACMn, COMn on Windows), and the controller's settings other than "
+               "radio-* and swd-*",
                PlugIn<TivaneModel, kApplication>, ApplyTivaneSetting},
     ModelEntry{"tivane-bootloader",
                "Tivane already in its HID bootloader (0x1071); settings as tivane",

@@ -114,6 +114,8 @@ bool ApplyDongleBootloaderSetting(SimDevice& device, const std::string& key,
         dongle.longStatusReports = number != 0;
     } else if (key == "status-lag") {
         dongle.statusLagReports = static_cast<int>(number);
+    } else if (key == "input-length") {
+        dongle.descriptor.inputReportLength = static_cast<std::size_t>(number);
     } else if (key == "bad-readback") {
         dongle.badReadbackPage = static_cast<int>(number);
     } else if (key == "bad-readback-times") {

@@ -3,6 +3,7 @@
 #include <sstream>
 #include <vector>
 
+#include "sim/HostConventions.h"
 #include "sim/ModelCatalog.h"
 #include "sim/ModelSettings.h"
 
@@ -59,6 +60,7 @@ std::string ScenarioHelp() {
     }
     help += "  settings of every device: refuse-set=N refuse-get=N unplug-after=K appear-at=MS "
             "access-denied=1\n";
+    help += "hidapi and the system behave as on " + std::string(Host().name) + ".\n";
     return help;
 }
 

@@ -1,34 +1,41 @@
 // Device access over the simulator: a device plugged in with accessDenied
-// stands for a node that exists but belongs to root, its hidraw node and,
-// for the Tivane, its serial port alike.
+// stands for one that refuses the user, its HID device and, for the Tivane,
+// its serial port alike: on Linux a node that belongs to root, on Windows a
+// device that another program holds. Each system explains it in its own words.
 #include "platform/DeviceAccess.h"
-#include "platform/LinuxAccessText.h"
+#include "sim/HostConventions.h"
 #include "sim/SimWorld.h"
 
 namespace platform {
 
-NodeAccess CheckNodeAccess(const std::string& node) {
-    const sim::World& world = sim::World::Get();
-    for (const auto& device : world.devices) {
-        if (device->path == node && world.Enumerates(*device)) {
-            return device->accessDenied ? NodeAccess::Denied : NodeAccess::Granted;
-        }
+NodeAccess CheckHidAccess(const std::string& path) {
+    std::size_t collection = 0;
+    const sim::SimDevice* device = sim::World::Get().FindByPath(path, collection);
+    if (device == nullptr) {
+        return NodeAccess::Unavailable;
     }
-    if (const sim::SimUsbEntry* port = sim::World::Get().FindSerialPort(node)) {
-        const bool denied = port->owner != nullptr && port->owner->accessDenied;
+    return device->accessDenied ? NodeAccess::Denied : NodeAccess::Granted;
+}
+
+NodeAccess CheckSerialPortAccess(const std::string& port) {
+    if (!sim::Host().serialAccessVisible) {
+        return NodeAccess::Unknown;
+    }
+    if (const sim::SimUsbEntry* entry = sim::World::Get().FindSerialPort(port)) {
+        const bool denied = entry->owner != nullptr && entry->owner->accessDenied;
         return denied ? NodeAccess::Denied : NodeAccess::Granted;
     }
     return NodeAccess::Unavailable;
 }
 
-InaccessibleDevice DeniedNode(const std::string& node) { return LinuxDeniedNode(node); }
+InaccessibleDevice DeniedNode(const std::string& node) { return sim::Host().deniedNode(node); }
 
 std::optional<InaccessibleDevice> FindInaccessibleHidDevice(std::uint16_t vendorId,
                                                             std::uint16_t productId) {
     for (const auto& device : sim::World::Get().devices) {
         if (device->Present() && device->accessDenied && device->vendorId == vendorId &&
             device->productId == productId) {
-            return LinuxDeniedNode(device->path);
+            return sim::Host().refusingHidDevice(vendorId, productId, device->Path());
         }
     }
     return std::nullopt;

@@ -1,5 +1,6 @@
-// hidapi's C functions over the simulated devices, with the return
-// conventions that hidapi 0.13 shows on Linux's hidraw back end.
+// hidapi's C functions over the simulated devices, with the conventions of
+// the system the simulator was built for (HostConventions.h): hidapi 0.13 on
+// Linux's hidraw back end, or hidapi 0.15's Windows back end.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -7,34 +8,77 @@
 
 #include <hidapi/hidapi.h>
 
+#include "sim/HostConventions.h"
 #include "sim/SimWorld.h"
 
 struct hid_device_ {
     sim::SimDevice* device;
     std::uint64_t generation;
+    std::size_t collection;
+    // Opened without access rights (Windows, for a device that refused
+    // reading and writing): every transfer fails.
+    bool withoutAccess;
     hid_device_info* info = nullptr;  // hid_get_device_info's, freed with the handle
 };
 
 namespace {
 
-// The device behind a handle, or null once it was unplugged.
+// The feature and output reports every device of the family declares.
+constexpr size_t kDeclaredReportLength = 64;
+
+// A failed call: hidraw leaves the reason in errno, Windows' back end does not.
+void SetErrno(int error) {
+    if (sim::Host().setsErrno) {
+        errno = error;
+    }
+}
+
+// The device behind a handle, or null once it was unplugged (or when the
+// handle has no access to it).
 sim::SimDevice* Live(hid_device* handle) {
     if (handle == nullptr || handle->device == nullptr || !handle->device->Present() ||
         handle->device->Generation() != handle->generation) {
-        errno = ENODEV;
+        SetErrno(ENODEV);
+        return nullptr;
+    }
+    if (handle->withoutAccess) {
+        SetErrno(EACCES);
         return nullptr;
     }
     return handle->device;
 }
 
+// Report ID 0: the device receives the bytes after it; on Windows a short
+// report is padded to the declared length, a long one cut to it.
 sim::Bytes Payload(const unsigned char* data, size_t length) {
-    // Report ID 0: the device receives the bytes after it.
-    return length > 1 ? sim::Bytes(data + 1, data + length) : sim::Bytes{};
+    sim::Bytes payload = length > 1 ? sim::Bytes(data + 1, data + length) : sim::Bytes{};
+    if (sim::Host().padsShortReports) {
+        payload.resize(kDeclaredReportLength, 0);
+    }
+    return payload;
 }
 
-hid_device* OpenHandle(sim::SimDevice& device) {
-    ++sim::World::Get().liveHandles;
-    return new hid_device_{&device, device.Generation()};
+// What a sending call returns on success: the length given; hid_write on
+// Windows, the padded length it wrote.
+int SentCount(size_t length, bool written) {
+    if (written && sim::Host().padsShortReports) {
+        return static_cast<int>(std::max(length, kDeclaredReportLength + 1));
+    }
+    return static_cast<int>(length);
+}
+
+// A device that refuses the user: hidraw's open fails; Windows' hid_open
+// retries without access rights and hands out a handle that cannot transfer.
+hid_device* OpenHandle(sim::SimDevice& device, std::size_t collection) {
+    sim::World& world = sim::World::Get();
+    if (device.accessDenied && !sim::Host().opensWithoutAccess) {
+        SetErrno(EACCES);
+        world.RecordOpen(device.vendorId, device.productId, false);
+        return nullptr;
+    }
+    world.RecordOpen(device.vendorId, device.productId, true);
+    ++world.liveHandles;
+    return new hid_device_{&device, device.Generation(), collection, device.accessDenied};
 }
 
 wchar_t* CopyWide(const std::wstring& text) {
@@ -48,11 +92,13 @@ wchar_t* CopyWide(const std::wstring& text) {
 // number from an empty HID_UNIQ (an empty string).
 wchar_t* CopyWideOrNull(const std::wstring& text) { return text.empty() ? nullptr : CopyWide(text); }
 
-hid_device_info* DeviceInfo(const sim::SimDevice& device, const sim::HidUsage& usage) {
+hid_device_info* DeviceInfo(const sim::SimDevice& device, std::size_t collection) {
     const sim::HidDescriptor& descriptor = device.Descriptor();
+    const sim::HidUsage& usage = descriptor.usages.at(collection);
+    const std::string path = device.Path(collection);
     auto* info = new hid_device_info{};
-    info->path = new char[device.path.size() + 1];
-    std::memcpy(info->path, device.path.c_str(), device.path.size() + 1);
+    info->path = new char[path.size() + 1];
+    std::memcpy(info->path, path.c_str(), path.size() + 1);
     info->vendor_id = device.vendorId;
     info->product_id = device.productId;
     info->serial_number = CopyWide(descriptor.serialNumber);
@@ -77,33 +123,27 @@ int hid_exit(void) { return 0; }
 hid_device* hid_open(unsigned short vendor_id, unsigned short product_id, const wchar_t*) {
     sim::World& world = sim::World::Get();
     sim::SimDevice* device = world.FindPresent(vendor_id, product_id);
-    const bool opened = device != nullptr && !device->accessDenied;
-    world.RecordOpen(vendor_id, product_id, opened);
-    if (!opened) {
-        errno = device == nullptr ? ENOENT : EACCES;
+    if (device == nullptr) {
+        world.RecordOpen(vendor_id, product_id, false);
+        SetErrno(ENOENT);
         return nullptr;
     }
-    return OpenHandle(*device);
+    return OpenHandle(*device, 0);
 }
 
 hid_device* hid_open_path(const char* path) {
-    sim::World& world = sim::World::Get();
-    for (auto& device : world.devices) {
-        if (path != nullptr && device->path == path && world.Enumerates(*device)) {
-            world.RecordOpen(device->vendorId, device->productId, !device->accessDenied);
-            if (device->accessDenied) {
-                errno = EACCES;
-                return nullptr;
-            }
-            return OpenHandle(*device);
-        }
+    std::size_t collection = 0;
+    sim::SimDevice* device =
+        path != nullptr ? sim::World::Get().FindByPath(path, collection) : nullptr;
+    if (device == nullptr) {
+        SetErrno(ENOENT);
+        return nullptr;
     }
-    errno = ENOENT;
-    return nullptr;
+    return OpenHandle(*device, collection);
 }
 
-// Every present device, in order of plugging, once per top-level collection;
-// 0 matches any ID.
+// Every present device, in order of plugging, once per top-level collection
+// (each with its own path on Windows); 0 matches any ID.
 hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id) {
     sim::World& world = sim::World::Get();
     hid_device_info* first = nullptr;
@@ -111,8 +151,9 @@ hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_
     for (const auto& device : world.devices) {
         if (world.Enumerates(*device) && (vendor_id == 0 || device->vendorId == vendor_id) &&
             (product_id == 0 || device->productId == product_id)) {
-            for (const sim::HidUsage& usage : device->Descriptor().usages) {
-                *last = DeviceInfo(*device, usage);
+            for (std::size_t collection = 0; collection < device->Descriptor().usages.size();
+                 ++collection) {
+                *last = DeviceInfo(*device, collection);
                 last = &(*last)->next;
             }
         }
@@ -146,8 +187,7 @@ hid_device_info* hid_get_device_info(hid_device* handle) {
         return nullptr;
     }
     if (handle->info == nullptr) {
-        const sim::SimDevice& device = *handle->device;
-        handle->info = DeviceInfo(device, device.Descriptor().usages.front());
+        handle->info = DeviceInfo(*handle->device, handle->collection);
     }
     return handle->info;
 }
@@ -167,7 +207,7 @@ int hid_send_feature_report(hid_device* handle, const unsigned char* data, size_
     }
     device->Record(sim::Transfer::SetFeature, payload, ok);
     if (!ok) {
-        errno = EIO;
+        SetErrno(EIO);
         return -1;
     }
     ++device->setReportsTaken;
@@ -176,7 +216,7 @@ int hid_send_feature_report(hid_device* handle, const unsigned char* data, size_
         device->unpluggedByFaultAtMs = sim::World::Get().NowMs();
         device->Unplug();
     }
-    return static_cast<int>(length);
+    return SentCount(length, false);
 }
 
 int hid_get_feature_report(hid_device* handle, unsigned char* data, size_t length) {
@@ -193,11 +233,12 @@ int hid_get_feature_report(hid_device* handle, unsigned char* data, size_t lengt
     static const sim::Bytes kNoReply;
     device->Record(sim::Transfer::GetFeature, reply ? *reply : kNoReply, reply.has_value());
     if (!reply) {
-        errno = EIO;
+        SetErrno(EIO);
         return -1;
     }
     // The reply lands behind the report-ID byte; the rest of the buffer is
-    // left as it was, and the count includes the report-ID byte.
+    // left as it was, and the count includes the report-ID byte (Windows'
+    // driver counts the data alone, and hidapi adds the one).
     const size_t copied = std::min(reply->size(), length > 0 ? length - 1 : 0);
     std::copy(reply->begin(), reply->begin() + static_cast<long>(copied), data + 1);
     return static_cast<int>(copied + 1);
@@ -212,10 +253,10 @@ int hid_write(hid_device* handle, const unsigned char* data, size_t length) {
     const bool ok = device->OnWrite(payload);
     device->Record(sim::Transfer::Write, payload, ok);
     if (!ok) {
-        errno = EIO;
+        SetErrno(EIO);
         return -1;
     }
-    return static_cast<int>(length);
+    return SentCount(length, true);
 }
 
 int hid_read_timeout(hid_device* handle, unsigned char* data, size_t length, int milliseconds) {
@@ -229,10 +270,14 @@ int hid_read_timeout(hid_device* handle, unsigned char* data, size_t length, int
             return -1;
         }
         if (std::optional<sim::Bytes> report = device->TakeInputReport()) {
+            device->Record(sim::Transfer::Read, *report, true);
+            // Windows hands over every report at its declared length.
+            if (sim::Host().padsInputReports) {
+                report->resize(device->InputReportLength(), 0);
+            }
             // No report IDs: the data lands at buf[0..], cut to the buffer.
             const size_t copied = std::min(report->size(), length);
             std::memcpy(data, report->data(), copied);
-            device->Record(sim::Transfer::Read, *report, true);
             return static_cast<int>(copied);
         }
         if (world.NowMs() >= deadline) {

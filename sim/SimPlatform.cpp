@@ -1,9 +1,10 @@
 // The platform services over the simulator: sleeping moves virtual time; the
 // USB listing shows the listing-only devices (serial ports) and the HID
 // devices that are enumerated now; a serial byte reaches the listed device
-// that owns the port, unless its node refuses the user.
+// that owns the port, unless the port refuses the user.
 #include "platform/Platform.h"
 #include "platform/UsbListingText.h"
+#include "sim/HostConventions.h"
 #include "sim/SimWorld.h"
 
 namespace platform {
@@ -18,7 +19,8 @@ UsbDevice Listed(std::uint16_t vendorId, std::uint16_t productId, std::uint16_t 
     UsbDevice device;
     device.hardwareIds = UsbHardwareIds(vendorId, productId, revision);
     device.displayName = UsbDisplayName(product, serialPort);
-    device.serialPort = serialPort;
+    // Windows names the port in the display name only.
+    device.serialPort = sim::Host().listsSerialNode ? serialPort : std::string();
     device.vendorId = vendorId;
     device.productId = productId;
     device.revision = revision;

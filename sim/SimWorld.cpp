@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sim/HostConventions.h"
+
 namespace sim {
 
 SimDevice::SimDevice(std::uint16_t vendorId, std::uint16_t productId, std::string name)
@@ -11,6 +13,10 @@ bool SimDevice::OnSetFeature(const Bytes&) { return true; }
 std::optional<Bytes> SimDevice::OnGetFeature() { return std::nullopt; }
 bool SimDevice::OnWrite(const Bytes&) { return true; }
 std::optional<Bytes> SimDevice::TakeInputReport() { return std::nullopt; }
+
+std::string SimDevice::Path(std::size_t collection) const {
+    return Host().hidPath(vendorId, productId, busPlace, collection, Descriptor().usages.size());
+}
 
 void SimDevice::Unplug() {
     present = false;
@@ -76,6 +82,20 @@ SimDevice* World::FindPresent(std::uint16_t vendorId, std::uint16_t productId) {
     return nullptr;
 }
 
+SimDevice* World::FindByPath(const std::string& path, std::size_t& collection) {
+    for (auto& device : devices) {
+        if (!Enumerates(*device)) {
+            continue;
+        }
+        for (collection = 0; collection < device->Descriptor().usages.size(); ++collection) {
+            if (device->Path(collection) == path) {
+                return device.get();
+            }
+        }
+    }
+    return nullptr;
+}
+
 void World::Tick() {
     for (auto& device : devices) {
         if (device->reappearAt && nowMs >= *device->reappearAt) {
@@ -123,6 +143,10 @@ std::size_t World::OpenAttemptsFor(std::uint16_t productId) const {
 SimUsbEntry& World::AddUsbEntry(SimUsbEntry entry) {
     usbEntries.push_back(std::make_unique<SimUsbEntry>(std::move(entry)));
     return *usbEntries.back();
+}
+
+std::string World::NextSerialPort() const {
+    return Host().serialPortName(Host().firstSerialPort + usbEntries.size());
 }
 
 SimUsbEntry* World::FindSerialPort(const std::string& port) {

@@ -3,8 +3,9 @@
 // afterwards (wire traffic per device, open attempts, pauses).
 //
 // hidapi's C functions (SimHidapi.cpp) and the platform functions
-// (SimPlatform.cpp) are served from here, with the return conventions of
-// hidapi 0.13 on Linux's hidraw back end.
+// (SimPlatform.cpp) are served from here, with the conventions of the system
+// the simulator was built for (HostConventions.h): hidapi 0.13's hidraw back
+// end on Linux, hidapi 0.15's Windows back end on Windows.
 #pragma once
 
 #include <cstdint>
@@ -60,8 +61,8 @@ struct SerialWrite {
     bool delivered;  // a listed device owned the port, and its node let the user in
 };
 
-// What hidapi's enumeration shows of a device (hidapi 0.13's hid_device_info
-// on hidraw). Wide strings, as hidapi hands them out.
+// What hidapi's enumeration shows of a device (its hid_device_info), and what
+// its report descriptor declares. Wide strings, as hidapi hands them out.
 struct HidUsage {
     std::uint16_t page;
     std::uint16_t usage;
@@ -73,8 +74,10 @@ struct HidDescriptor {
     std::wstring product;                  // empty: the device gives none
     int interfaceNumber = 0;
     // One per top-level collection of the report descriptor: hidraw lists
-    // the node once for each, with the same path.
+    // the node once for each, with the same path; Windows gives each its own.
     std::vector<HidUsage> usages = {{0xFF00, 0x0001}};  // vendor-defined
+    // Data bytes of its input report, which Windows pads every report to.
+    std::size_t inputReportLength = 64;
 };
 
 // One USB HID device model. Subclasses give the protocol; the base keeps
@@ -97,6 +100,7 @@ public:
     // The descriptor it enumerates with now; a model whose firmware states
     // differ (application, bootloader) answers per state.
     virtual const HidDescriptor& Descriptor() const { return descriptor; }
+    virtual std::size_t InputReportLength() const { return Descriptor().inputReportLength; }
 
     // Presence. Unplugging invalidates every open handle for good.
     void Unplug();
@@ -110,7 +114,10 @@ public:
     std::uint16_t vendorId;
     std::uint16_t productId;
     std::string name;
-    std::string path;  // its hidraw node, "/dev/hidrawN", N its place on the bus
+    std::size_t busPlace = 0;  // in order of plugging, from 0
+    // hidapi's path of a top-level collection: its hidraw node, "/dev/hidrawN"
+    // with N its place on the bus, or its interface path on Windows.
+    std::string Path(std::size_t collection = 0) const;
     HidDescriptor descriptor;
     std::vector<WireRecord> wire;  // empty while the world keeps memory bounded
     std::uint64_t transfers = 0;   // every transfer, whether the wire log keeps it or not
@@ -151,13 +158,16 @@ public:
     Model& Add(Args&&... args) {
         auto model = std::make_unique<Model>(std::forward<Args>(args)...);
         Model& ref = *model;
-        ref.path = "/dev/hidraw" + std::to_string(devices.size());
+        ref.busPlace = devices.size();
         devices.push_back(std::move(model));
         return ref;
     }
 
     // The first present device with these IDs, in order of plugging.
     SimDevice* FindPresent(std::uint16_t vendorId, std::uint16_t productId);
+    // The enumerated device one of whose collections has this path, and
+    // which collection; null when none has.
+    SimDevice* FindByPath(const std::string& path, std::size_t& collection);
     // Whether hidapi sees the device now: plugged in and done enumerating.
     bool Enumerates(const SimDevice& device) const {
         return device.Present() && nowMs >= device.appearAtMs;
@@ -194,6 +204,9 @@ public:
     SimUsbEntry& AddUsbEntry(SimUsbEntry entry);
     // The listed device whose serial port this is, or null.
     SimUsbEntry* FindSerialPort(const std::string& port);
+    // The port name of a serial device plugged in now, as the system names
+    // ports: numbered after the listing-only devices already plugged in.
+    std::string NextSerialPort() const;
     std::vector<std::unique_ptr<SimUsbEntry>> usbEntries;
     std::vector<SerialWrite> serialWrites;
 

@@ -10,9 +10,7 @@ SimUsbEntry SerialEntry(std::string portName) {
     entry.productId = kTivaneSerialProduct;
     entry.product = "Tivane";
     entry.serialNumber = "TV1C0093";
-    entry.serialPort = portName.empty()
-                           ? "/dev/ttyACM" + std::to_string(World::Get().usbEntries.size())
-                           : std::move(portName);
+    entry.serialPort = portName.empty() ? World::Get().NextSerialPort() : std::move(portName);
     return entry;
 }
 

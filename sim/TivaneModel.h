@@ -14,7 +14,7 @@ namespace sim {
 
 class TivaneModel : public ControllerModel {
 public:
-    // portName empty: the next free /dev/ttyACMn.
+    // portName empty: World::NextSerialPort (/dev/ttyACMn, or COMn on Windows).
     explicit TivaneModel(Mode mode = Mode::Application, std::string portName = {});
 
     void OnTime(std::uint64_t nowMs) override;

@@ -1,183 +1,34 @@
-// Bad files on every path that reads one: a missing file, a directory and an
-// unreadable file all count as a file that cannot be opened, each with the
-// message and status its command gives for that; files past 4 GiB keep their
-// offsets, sizes and checksums right; empty images and a short bootloader
-// file end as their commands say. No crash, no hang, no success on a file
-// that was not read.
+// Bad files on every path that reads one: a missing file and a directory
+// count as a file that cannot be opened, each with the message and status its
+// command gives for that; files past 4 GiB keep their offsets, sizes and
+// checksums right; empty images and a short bootloader file end as their
+// commands say. No crash, no hang, no success on a file that was not read.
+// (Files that only POSIX systems make: posix/BadFilesPosixTest.cpp.)
 #include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
-#include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "app/Commands.h"
-#include "device/QuorlControllerDevice.h"
 #include "image/Lfsr128.h"
 #include "sim/ControllerModel.h"
 #include "sim/DongleBootloaderModel.h"
 #include "sim/TivaneModel.h"
 #include "testsupport/Bytes.h"
 #include "testsupport/RunTool.h"
+#include "testsupport/SparseFile.h"
 #include "testsupport/TempFiles.h"
 #include "testsupport/ToolLines.h"
 #include "testsupport/WireSteps.h"
-#include "testsupport/posix/EffectiveUser.h"
-#include "testsupport/posix/SparseFile.h"
-#include "tests/SimTest.h"
+#include "tests/BadFiles.h"
 
 namespace {
 
+using badfiles::BadFiles;
 using sim::ControllerModel;
-
-constexpr std::uint32_t kApplicationAddress = 98304;
-
-template <class Model>
-Model& Plugged(sim::World& world) {
-    for (const auto& device : world.devices) {
-        if (auto* model = dynamic_cast<Model*>(device.get())) {
-            return *model;
-        }
-    }
-    throw std::logic_error("no such device on the bus");
-}
-
-// One command that reads a file, with what it must print when that file
-// cannot be opened and how it must leave its device.
-struct FileReader {
-    std::string name;
-    std::string marker;  // what the file's name holds to choose the command
-    std::function<void(sim::World&)> plug;
-    std::function<std::vector<std::string>(const std::string& bad)> args;
-    Edition edition;
-    int status;
-    std::function<Transcript(const std::string& bad)> err;
-    Transcript out;
-    std::function<void(sim::World&)> nothingWritten;
-    // Where a file that opens but cannot be read ends otherwise.
-    std::function<Transcript(const std::string& bad)> errWhenReadFails = nullptr;
-};
-
-class BadFiles : public SimTest {
-protected:
-    const Bytes oldFlash = PatternBytes(3000, 12);
-    TempFile goodSoftDevice{PatternBytes(1000, 13), "_softdevice.bin"};
-    TempFile goodImage{PatternBytes(9000, 14), "_controller.bin"};
-
-    std::vector<FileReader> Readers() {
-        const auto unableToOpen = [](const std::string& bad) {
-            return Transcript{UnableToOpen(bad)};
-        };
-        // A running controller, with old firmware in its radio's flash.
-        const auto plugController = [this](sim::World& w) {
-            auto& controller = w.Add<ControllerModel>();
-            controller.swdProbe->flash.Fill(oldFlash);
-        };
-        // A bad path changes no device: nothing reaches the controller, not
-        // even the reboot into its bootloader, and the radio keeps its flash.
-        const auto controllerUntouched = [this](sim::World& w) {
-            auto& controller = Plugged<ControllerModel>(w);
-            EXPECT_TRUE(Steps(controller).empty());
-            EXPECT_EQ(controller.mode, ControllerModel::Mode::Application);
-            EXPECT_EQ(controller.swdProbe->flash.Read(0, oldFlash.size()), oldFlash);
-        };
-        const auto noDevice = [](sim::World& w) { EXPECT_TRUE(w.devices.empty()); };
-        const auto args = [](const std::string& bad) { return std::vector<std::string>{bad}; };
-        const Transcript swdOpening = {kUpdatingRadio, kViaUsb};
-        return {
-            {"controller update", "_controller.bin", plugController, args, Edition::Standard, 1,
-             unableToOpen, {kUpdatingController, kUpdateError}, controllerUntouched},
-            {"radio update", "_module.bin", plugController, args, Edition::Standard, 1, unableToOpen,
-             {kUpdatingRadio}, controllerUntouched},
-            {"Tivane update", "_tivane.bin", [](sim::World& w) { w.Add<sim::TivaneModel>(); }, args,
-             Edition::Standard, 1, unableToOpen, {kUpdatingTivane, kUpdateError},
-             [](sim::World& w) {
-                 // No restart byte: the Tivane keeps running its application.
-                 EXPECT_TRUE(w.serialWrites.empty());
-                 EXPECT_EQ(Plugged<sim::TivaneModel>(w).restartBytesTaken, 0);
-             }},
-            {"SWD reflash", ".bin", plugController,
-             [](const std::string& bad) { return std::vector<std::string>{"-s", bad}; },
-             Edition::Standard, -1, unableToOpen, Join({swdOpening, {kAppFailed}}),
-             controllerUntouched},
-            {"SWD reflash at an address", ".bin", plugController,
-             [](const std::string& bad) {
-                 return std::vector<std::string>{"-s", std::to_string(kApplicationAddress), bad};
-             },
-             Edition::Compact, -1, unableToOpen, Join({swdOpening, {kAppFailed}}),
-             controllerUntouched},
-            {"SWD reflash of the SoftDevice", ".bin", plugController,
-             [this](const std::string& bad) {
-                 return std::vector<std::string>{"-s", bad, std::to_string(kApplicationAddress),
-                                                 goodImage.Path()};
-             },
-             Edition::Compact, -1, unableToOpen, Join({swdOpening, {kSdFailed}}),
-             controllerUntouched},
-            {"SWD reflash of the application", ".bin", plugController,
-             [this](const std::string& bad) {
-                 return std::vector<std::string>{"-s", goodSoftDevice.Path(),
-                                                 std::to_string(kApplicationAddress), bad};
-             },
-             Edition::Compact, -1, unableToOpen, Join({swdOpening, {kAppFailed}}),
-             controllerUntouched},
-            {"dongle upgrade", "_dongle.bin", [](sim::World& w) { w.Add<sim::DongleBootloaderModel>(); },
-             args, Edition::Standard, -1,
-             [](const std::string& bad) { return Transcript{UnableToOpen(bad), kDongleFailed}; },
-             {"Dongle bootloader version 1.3"},
-             [](sim::World& w) {
-                 auto& dongle = Plugged<sim::DongleBootloaderModel>(w);
-                 EXPECT_TRUE(dongle.pagesWritten.empty());
-                 EXPECT_EQ(dongle.resets, 0);
-             }},
-            {"manifest firmware", ".bin", [](sim::World&) {},
-             [](const std::string& bad) { return std::vector<std::string>{"-v", bad, "1500000000"}; },
-             Edition::Standard, 1, unableToOpen, {}, noDevice},
-            {"manifest bootloader", ".bin", [](sim::World&) {},
-             [this](const std::string& bad) {
-                 return std::vector<std::string>{"-v", goodImage.Path(), "1500000000", bad};
-             },
-             Edition::Standard, 1,
-             [](const std::string&) { return Transcript{"Error: Unable to open bootloader file"}; },
-             {}, noDevice,
-             [](const std::string&) {
-                 return Transcript{"Error: Unable to read bootloader timestamp"};
-             }},
-            {"checksum digits", ".bin", [](sim::World&) {},
-             [](const std::string& bad) { return std::vector<std::string>{"-c", bad}; },
-             Edition::Standard, 1, unableToOpen, {}, noDevice},
-            {"checksum header line", "_module.bin", [](sim::World&) {},
-             [](const std::string& bad) { return std::vector<std::string>{"-C", bad}; },
-             Edition::Standard, 1, unableToOpen, {}, noDevice},
-        };
-    }
-
-    // Runs every reader on a bad file made by the given function from a name.
-    void ExpectEveryReaderRefuses(const std::function<std::string(const std::string& name)>& makeBad,
-                                  bool opensButReadFails = false) {
-        for (const FileReader& reader : Readers()) {
-            SCOPED_TRACE(reader.name);
-            world.Reset();
-            reader.plug(world);
-            const std::string bad = makeBad(TempName(reader.marker));
-            const RunResult run = RunTool(reader.args(bad), reader.edition);
-            EXPECT_EQ(run.status, reader.status);
-            const bool otherwise = opensButReadFails && reader.errWhenReadFails != nullptr;
-            EXPECT_EQ(run.ErrLines(), otherwise ? reader.errWhenReadFails(bad) : reader.err(bad));
-            EXPECT_EQ(run.OutLines(), reader.out);
-            reader.nothingWritten(world);
-            EXPECT_EQ(world.liveHandles, 0);
-        }
-    }
-
-    static std::string InTempDirectory(const std::string& name) {
-        return (std::filesystem::temp_directory_path() / name).string();
-    }
-};
 
 TEST_F(BadFiles, MissingFileCannotBeOpened) {
     ExpectEveryReaderRefuses(
@@ -197,85 +48,6 @@ TEST_F(BadFiles, DirectoryIsAFileThatCannotBeOpened) {
     for (const std::string& path : made) {
         std::filesystem::remove(path);
     }
-}
-
-// A file that opens but whose first read fails (Linux's memory file of a
-// process, at addresses nothing is mapped at): no empty image, no checksum of
-// nothing, no update reported as done.
-TEST_F(BadFiles, FileWhoseReadsFailIsNotAnEmptyImage) {
-    std::vector<std::string> made;
-    ExpectEveryReaderRefuses(
-        [&](const std::string& name) {
-            const std::string path = InTempDirectory(name);
-            std::filesystem::remove(path);
-            std::filesystem::create_symlink("/proc/self/mem", path);
-            made.push_back(path);
-            return path;
-        },
-        true);
-    for (const std::string& path : made) {
-        std::filesystem::remove(path);
-    }
-}
-
-// The image reads well for its checksum, then fails to read for the
-// transfer: the update stops there, no checksum goes out for the device to
-// verify, and the controller stays in its bootloader.
-TEST_F(BadFiles, ImageThatFailsToReadDuringTheTransferSendsNoChecksum) {
-    auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
-    const std::string link = TempPath("_swapped.bin");
-    std::filesystem::remove(link);
-    std::filesystem::create_symlink(goodImage.Path(), link);
-    // The checksum asks for the pad size once the image's data has been read:
-    // the name then starts to lead to a file whose reads fail.
-    struct SwapsTheFileAfterTheChecksum : QuorlControllerDevice {
-        explicit SwapsTheFileAfterTheChecksum(std::string link)
-            : QuorlControllerDevice(kControllerBootloaderProductId), link(std::move(link)) {}
-        int GetChecksumPadSize() override {
-            std::filesystem::remove(link);
-            std::filesystem::create_symlink("/proc/self/mem", link);
-            return QuorlControllerDevice::GetChecksumPadSize();
-        }
-        std::string link;
-    } device(link);
-
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int result = UpdateViaBootloader(device, link, false);
-    const std::string out = testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
-    std::filesystem::remove(link);
-
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(err, UnableToOpen(link) + "\n");
-    ASSERT_FALSE(Lines(out).empty());
-    EXPECT_EQ(Lines(out).back(), kUpdateError);
-    EXPECT_EQ(Steps(controller), Transcript{"start"});
-    EXPECT_EQ(controller.resetsFromBootloader, 0);
-}
-
-TEST_F(BadFiles, UnreadableFileCannotBeOpened) {
-    std::vector<std::unique_ptr<TempFile>> made;
-    const auto makeUnreadable = [&](const std::string& name) {
-        made.push_back(std::make_unique<TempFile>(PatternBytes(9000, 15), name));
-        std::filesystem::permissions(made.back()->Path(), std::filesystem::perms::none);
-        return made.back()->Path();
-    };
-    // The files are made before the effective user changes.
-    std::vector<std::string> paths;
-    for (const FileReader& reader : Readers()) {
-        paths.push_back(makeUnreadable(reader.marker));
-    }
-    PermissionsEnforced enforced;
-    if (!enforced.Usable()) {
-        GTEST_SKIP() << "running as root without the right to change the effective user: "
-                        "file permissions deny root nothing";
-    }
-    if (!ReadingIsDenied(paths.front())) {
-        GTEST_SKIP() << "this file system does not deny reads of a file with mode 000";
-    }
-    std::size_t next = 0;
-    ExpectEveryReaderRefuses([&](const std::string&) { return paths[next++]; });
 }
 
 // A bootloader file too short to hold its timestamp at bytes 36 to 39.

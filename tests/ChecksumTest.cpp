@@ -111,11 +111,12 @@ TEST(ImageChecksum, MissingFileOrDirectoryCannotBeOpened) {
     FirmwareUpdater updater(&profile);
     std::array<std::uint8_t, 16> out{};
     out.fill(0xAB);
+    const TempDirectory directory;
     testing::internal::CaptureStderr();
     EXPECT_EQ(updater.ComputeImageChecksum("/nonexistent/image.bin", 0, out.data()), -1);
-    EXPECT_EQ(updater.ComputeImageChecksum("/tmp", 0, out.data()), -1);
+    EXPECT_EQ(updater.ComputeImageChecksum(directory.Path(), 0, out.data()), -1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Unable to open: /nonexistent/image.bin\nUnable to open: /tmp\n");
+              "Unable to open: /nonexistent/image.bin\nUnable to open: " + directory.Path() + "\n");
     EXPECT_EQ(out[0], 0xAB);  // untouched
 }
 

@@ -112,9 +112,10 @@ TEST_F(ControllerUpdate, MissingImageFileLeavesTheRunningControllerAlone) {
 
 TEST_F(ControllerUpdate, DirectoryIsAFileThatCannotBeOpened) {
     world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
-    const RunResult run = RunTool({"/tmp"});
+    const TempDirectory directory;
+    const RunResult run = RunTool({directory.Path()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.ErrLines(), Transcript{UnableToOpen("/tmp")});
+    EXPECT_EQ(run.ErrLines(), Transcript{UnableToOpen(directory.Path())});
     EXPECT_EQ(run.OutLines().back(), kUpdateError);
 }
 

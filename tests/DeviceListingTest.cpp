@@ -6,6 +6,7 @@
 
 #include "devices/ListingProgram.h"
 #include "sim/DongleBootloaderModel.h"
+#include "sim/HostConventions.h"
 #include "sim/TivaneModel.h"
 #include "testsupport/RunTool.h"
 #include "testsupport/ToolLines.h"
@@ -23,6 +24,12 @@ RunResult RunListing(const std::vector<std::string>& args) {
 
 class DeviceListing : public SimTest {
 protected:
+    // Linux reads a serial port's permissions; Windows tells only by opening
+    // the port, which the listing never does.
+    static std::string SerialPortAccess(const char* whenVisible = "can open") {
+        return sim::Host().serialAccessVisible ? whenVisible : "access unknown (not opened)";
+    }
+
     // Nothing was sent to any device, and every handle opened to test access is closed.
     void ExpectNothingSent() {
         for (const auto& device : world.devices) {
@@ -35,26 +42,33 @@ protected:
 
 TEST_F(DeviceListing, MixedDevicesOneLineEachInBusOrder) {
     // A controller whose report descriptor has two top-level collections:
-    // hidraw lists its node twice, the listing once.
-    world.Add<ControllerModel>(ControllerModel::Mode::Bootloader).bootloaderDescriptor.usages = {
-        {0x0001, 0x0005}, {0xFF00, 0x0001}};
-    world.Add<sim::DongleBootloaderModel>();
+    // hidraw lists its node twice, the listing once; Windows gives each
+    // collection a path of its own, and each is listed.
+    auto& controller = world.Add<ControllerModel>(ControllerModel::Mode::Bootloader);
+    controller.bootloaderDescriptor.usages = {{0x0001, 0x0005}, {0xFF00, 0x0001}};
+    const auto& dongle = world.Add<sim::DongleBootloaderModel>();
     world.Add<sim::SimDevice>(0x046D, 0xC52B, "another vendor's receiver");
-    world.Add<sim::SimDevice>(0x28DE, 0x1234, "a product the family does not name");
-    world.Add<sim::TivaneModel>();  // its application: a serial port, no HID node
+    const auto& unknown =
+        world.Add<sim::SimDevice>(0x28DE, 0x1234, "a product the family does not name");
+    // The Tivane's application: a serial port, no HID node.
+    const auto& tivane = world.Add<sim::TivaneModel>();
 
     const RunResult run = RunListing({});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.OutLines(),
-              (Transcript{
-                  "controller bootloader      28de:1002  release 1.00  serial QC7F0012  "
-                  "\"Quorl Controller Bootloader\"  /dev/hidraw0  can open",
-                  "dongle bootloader          28de:1042  release 1.03  \"Quorl Dongle Bootloader\"  "
-                  "/dev/hidraw1  can open",
-                  "unknown                    28de:1234  release 1.00  /dev/hidraw3  can open",
-                  "Tivane serial application  2548:1001  release 1.00  serial TV1C0093  \"Tivane\"  "
-                  "/dev/ttyACM0  can open",
-              }));
+    const std::string controllerLine =
+        "controller bootloader      28de:1002  release 1.00  serial QC7F0012  "
+        "\"Quorl Controller Bootloader\"  ";
+    Transcript expected = {controllerLine + controller.Path(0) + "  can open"};
+    if (controller.Path(1) != controller.Path(0)) {
+        expected.push_back(controllerLine + controller.Path(1) + "  can open");
+    }
+    expected.push_back("dongle bootloader          28de:1042  release 1.03  "
+                       "\"Quorl Dongle Bootloader\"  " + dongle.Path() + "  can open");
+    expected.push_back("unknown                    28de:1234  release 1.00  " + unknown.Path() +
+                       "  can open");
+    expected.push_back("Tivane serial application  2548:1001  release 1.00  serial TV1C0093  "
+                       "\"Tivane\"  " + tivane.serial.serialPort + "  " + SerialPortAccess());
+    EXPECT_EQ(run.OutLines(), expected);
     EXPECT_EQ(run.err, "");
     ExpectNothingSent();
 }
@@ -69,40 +83,53 @@ TEST_F(DeviceListing, NoneConnected) {
 }
 
 TEST_F(DeviceListing, UnopenableDevicesAreListedWithTheRulesHint) {
-    world.Add<ControllerModel>();
-    world.Add<sim::DongleBootloaderModel>().accessDenied = true;
-    world.Add<sim::TivaneModel>().accessDenied = true;
+    const auto& controller = world.Add<ControllerModel>();
+    auto& dongle = world.Add<sim::DongleBootloaderModel>();
+    dongle.accessDenied = true;
+    auto& tivane = world.Add<sim::TivaneModel>();
+    tivane.accessDenied = true;
 
     const RunResult run = RunListing({});
     EXPECT_EQ(run.status, 0);
     const Transcript lines = run.OutLines();
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_TRUE(lines[0].ends_with("/dev/hidraw0  can open")) << lines[0];
-    EXPECT_TRUE(lines[1].ends_with("/dev/hidraw1  cannot open (permission denied)")) << lines[1];
-    EXPECT_TRUE(lines[2].ends_with("/dev/ttyACM0  cannot open (permission denied)")) << lines[2];
-    EXPECT_EQ(run.ErrLines(),
-              (Transcript{AccessHintLine("/dev/hidraw1"), AccessHintLine("/dev/ttyACM0")}));
+    const std::string refused = sim::Host().system == sim::System::Windows
+                                    ? "cannot open (access denied)"
+                                    : "cannot open (permission denied)";
+    EXPECT_TRUE(lines[0].ends_with(controller.Path() + "  can open")) << lines[0];
+    EXPECT_TRUE(lines[1].ends_with(dongle.Path() + "  " + refused)) << lines[1];
+    EXPECT_TRUE(
+        lines[2].ends_with(tivane.serial.serialPort + "  " + SerialPortAccess(refused.c_str())))
+        << lines[2];
+    Transcript hints = {AccessHintLine(dongle.Path())};
+    if (sim::Host().serialAccessVisible) {
+        hints.push_back(AccessHintLine(tivane.serial.serialPort));
+    }
+    EXPECT_EQ(run.ErrLines(), hints);
     ExpectNothingSent();
 }
 
 TEST_F(DeviceListing, JsonParsesBackToTheSameDevices) {
     ControllerModel& controller = world.Add<ControllerModel>();
     controller.descriptor.product = L"Manette Quorl \u2013 \u00e9dition \U0001F3AE";
-    world.Add<sim::DongleBootloaderModel>().accessDenied = true;
+    auto& dongle = world.Add<sim::DongleBootloaderModel>();
+    dongle.accessDenied = true;
 
     const RunResult run = RunListing({"--json"});
     EXPECT_EQ(run.status, 0);
-    const nlohmann::json expected = nlohmann::json::parse(R"({"devices": [
+    nlohmann::json expected = nlohmann::json::parse(R"({"devices": [
         {"kind": "controller", "state": "application", "vendorId": "28de", "productId": "1102",
          "release": "1.04", "serial": "QC7F0012",
          "product": "Manette Quorl \u2013 \u00e9dition \ud83c\udfae",
-         "path": "/dev/hidraw0", "access": "ok"},
+         "path": "", "access": "ok"},
         {"kind": "dongle", "state": "bootloader", "vendorId": "28de", "productId": "1042",
          "release": "1.03", "serial": null, "product": "Quorl Dongle Bootloader",
-         "path": "/dev/hidraw1", "access": "denied"}]})");
+         "path": "", "access": "denied"}]})");
+    expected["devices"][0]["path"] = controller.Path();
+    expected["devices"][1]["path"] = dongle.Path();
     EXPECT_EQ(nlohmann::json::parse(run.out), expected);
     // The hint stays on standard error, so standard output is the document alone.
-    EXPECT_EQ(run.ErrLines(), Transcript{AccessHintLine("/dev/hidraw1")});
+    EXPECT_EQ(run.ErrLines(), Transcript{AccessHintLine(dongle.Path())});
     ExpectNothingSent();
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "device/HidDevice.h"
+#include "sim/HostConventions.h"
 #include "testsupport/Bytes.h"
 #include "tests/SimTest.h"
 
@@ -117,7 +118,8 @@ TEST_F(HidDeviceTest, InterruptReadDropsTheFirstByteAndTimesOutWithZeros) {
     EXPECT_EQ(device.ReadReport(0, destination, 4, 0), 0);
     EXPECT_EQ(sim::Bytes(destination, destination + 4), sim::Bytes(4, 0));
     echo.input.push_back({1, 2, 3, 4, 5});
-    EXPECT_EQ(device.ReadReport(0, destination, 4, 100), 5);
+    // Windows pads every input report to the 64 bytes its descriptor declares.
+    EXPECT_EQ(device.ReadReport(0, destination, 4, 100), sim::Host().padsInputReports ? 64 : 5);
     EXPECT_EQ(sim::Bytes(destination, destination + 4), (sim::Bytes{2, 3, 4, 5}));
 }
 

@@ -70,7 +70,8 @@ TEST(Manifest, BootloaderTimestampIsBytes36To39LittleEndianOfAtLeast40) {
 
 TEST(Manifest, UnopenableFilesLeaveStandardOutputEmpty) {
     TempFile firmware(PatternBytes(100));
-    for (const std::string& bootloader : {std::string("/nonexistent/boot.bin"), std::string("/tmp")}) {
+    const TempDirectory directory;
+    for (const std::string& bootloader : {std::string("/nonexistent/boot.bin"), directory.Path()}) {
         const RunResult result = RunTool({"-v", firmware.Path(), "1", bootloader});
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.out, "");

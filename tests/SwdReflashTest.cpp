@@ -357,9 +357,10 @@ TEST_F(SwdReflash, UnreadableFiles) {
     world.Reset();
     PlugController();
     TempFile app(PatternBytes(100));
-    result = RunTool({"-s", "/tmp", "98304", app.Path()}, Edition::Compact);
+    const TempDirectory directory;
+    result = RunTool({"-s", directory.Path(), "98304", app.Path()}, Edition::Compact);
     EXPECT_EQ(result.status, -1);
-    EXPECT_EQ(result.ErrLines(), Transcript{UnableToOpen("/tmp")});
+    EXPECT_EQ(result.ErrLines(), Transcript{UnableToOpen(directory.Path())});
     // Checked before the full chip erase, which would leave the radio empty.
     EXPECT_EQ(result.OutLines(), (Transcript{kUpdatingRadio, kViaUsb, kSdFailed}));
     EXPECT_EQ(probe->flash.chipErases, 0);

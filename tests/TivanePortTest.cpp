@@ -1,7 +1,5 @@
 // Finding the Tivane's port in a USB listing, on the listing's texts alone
-// (Linux and Windows forms), and the real one-byte write to a terminal.
-#include <fstream>
-#include <iterator>
+// (Linux and Windows forms).
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,10 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "app/TivanePort.h"
-#include "platform/TtyWriter.h"
 #include "platform/UsbListingText.h"
-#include "testsupport/TempFiles.h"
-#include "testsupport/posix/PseudoTerminalPair.h"
 
 namespace {
 
@@ -74,36 +69,6 @@ TEST(TivanePort, DeviceNodeComesBeforeTheDisplayName) {
     EXPECT_EQ(SerialPortOf(Listed({}, "Tivane (/dev/ttyACM10)", "/dev/ttyACM10")), "/dev/ttyACM10");
     EXPECT_EQ(SerialPortOf(Listed({}, "USB Serial Device (COM12)")), "COM12");
     EXPECT_EQ(SerialPortOf(Listed({}, "Tivane")), std::nullopt);
-}
-
-// A pseudo-terminal pair standing in for a USB serial port.
-class PseudoTerminal : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(pty.Opened()); }
-    PseudoTerminalPair pty;
-};
-
-TEST_F(PseudoTerminal, RestartByteArrivesAtTheFarEnd) {
-    ASSERT_TRUE(platform::WriteByteToTty(pty.Path(), 0xFE, 1000));
-    EXPECT_EQ(pty.Received(), std::vector<std::uint8_t>{0xFE});
-}
-
-TEST_F(PseudoTerminal, PortThatTakesNothingFailsInsteadOfHanging) {
-    // Output suspended, as by flow control: the port takes nothing.
-    ASSERT_TRUE(pty.SuspendOutput());
-
-    EXPECT_FALSE(platform::WriteByteToTty(pty.Path(), 0xFE, 20));
-    EXPECT_TRUE(pty.Received().empty());
-}
-
-TEST(TtyWriter, LeavesAnythingThatIsNoTerminalAlone) {
-    const std::vector<std::uint8_t> content = {1, 2, 3};
-    TempFile file(content, "_COM5");
-    EXPECT_FALSE(platform::WriteByteToTty(file.Path(), 0xFE, 100));
-    std::ifstream check(file.Path(), std::ios::binary);
-    const std::vector<std::uint8_t> after{std::istreambuf_iterator<char>(check), {}};
-    EXPECT_EQ(after, content);
-    EXPECT_FALSE(platform::WriteByteToTty(file.Path() + ".absent", 0xFE, 100));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sim/HostConventions.h"
 #include "sim/TivaneModel.h"
 #include "testsupport/ControllerImage.h"
 #include "testsupport/RunTool.h"
@@ -21,6 +22,9 @@ const ControllerImage kImage = ControllerImage::Pattern(50 * 41 + 17, 71);
 Transcript UpdateLines(const std::string& outcome) {
     return Join({{kAttemptingUpdate}, UpdateEngineLines(kImage.Checksum()), {outcome}});
 }
+
+// A serial port's name as the system names it: /dev/ttyACMn, or COMn.
+std::string Port(std::size_t n) { return sim::Host().serialPortName(n); }
 
 const Transcript kFound = {kUpdatingTivane};
 const Transcript kNotFound = {kUpdatingTivane, "No match for VID/PID of Tivane",
@@ -47,7 +51,7 @@ TEST_F(TivaneUpdate, RestartsThroughTheSerialPortAndWritesTheImage) {
     EXPECT_EQ(run.status, 0);
     // The restart byte, once, to the Tivane's port at the start.
     ASSERT_EQ(world.serialWrites.size(), 1u);
-    EXPECT_EQ(world.serialWrites[0].port, "/dev/ttyACM0");
+    EXPECT_EQ(world.serialWrites[0].port, tivane.serial.serialPort);
     EXPECT_EQ(world.serialWrites[0].byte, 0xFE);
     EXPECT_EQ(world.serialWrites[0].timeMs, 0u);
     EXPECT_TRUE(world.serialWrites[0].delivered);
@@ -126,15 +130,15 @@ TEST_F(TivaneUpdate, MissingImageIsFoundBeforeTheRestartByte) {
 
 TEST_F(TivaneUpdate, FirstTivaneInTheListingIsRestartedAndOthersAreLeftAlone) {
     // A device of the same vendor with another product comes first.
-    world.AddUsbEntry({0x2548, 0x1002, 0x0100, "Other serial device", "/dev/ttyACM0", true, {}});
-    auto& first = world.Add<sim::TivaneModel>(sim::ControllerModel::Mode::Application, "/dev/ttyACM1");
-    auto& second = world.Add<sim::TivaneModel>(sim::ControllerModel::Mode::Application, "/dev/ttyACM2");
+    world.AddUsbEntry({0x2548, 0x1002, 0x0100, "Other serial device", Port(0), true, {}});
+    auto& first = world.Add<sim::TivaneModel>(sim::ControllerModel::Mode::Application, Port(1));
+    auto& second = world.Add<sim::TivaneModel>(sim::ControllerModel::Mode::Application, Port(2));
 
     const RunResult run = RunTool({file.Path()});
 
     EXPECT_EQ(run.status, 0);
     ASSERT_EQ(world.serialWrites.size(), 1u);
-    EXPECT_EQ(world.serialWrites[0].port, "/dev/ttyACM1");
+    EXPECT_EQ(world.serialWrites[0].port, Port(1));
     EXPECT_EQ(first.firmware, kImage.image);
     EXPECT_EQ(second.restartBytesTaken, 0);
     EXPECT_TRUE(second.serial.listed);
@@ -142,15 +146,15 @@ TEST_F(TivaneUpdate, FirstTivaneInTheListingIsRestartedAndOthersAreLeftAlone) {
 }
 
 TEST_F(TivaneUpdate, PortNumberOfTwoDigitsIsSentToWhole) {
-    auto& tivane = world.Add<sim::TivaneModel>(sim::ControllerModel::Mode::Application, "/dev/ttyACM12");
+    auto& tivane = world.Add<sim::TivaneModel>(sim::ControllerModel::Mode::Application, Port(12));
     // The device that a cut name would reach.
-    world.AddUsbEntry({0x1234, 0x0001, 0x0100, "Modem", "/dev/ttyACM1", true, {}});
+    world.AddUsbEntry({0x1234, 0x0001, 0x0100, "Modem", Port(1), true, {}});
 
     const RunResult run = RunTool({file.Path()});
 
     EXPECT_EQ(run.status, 0);
     ASSERT_EQ(world.serialWrites.size(), 1u);
-    EXPECT_EQ(world.serialWrites[0].port, "/dev/ttyACM12");
+    EXPECT_EQ(world.serialWrites[0].port, Port(12));
     EXPECT_EQ(tivane.restartBytesTaken, 1);
 }
 
@@ -165,10 +169,10 @@ TEST_F(TivaneUpdate, TivaneWithoutASerialPortCountsAsNotFound) {
     EXPECT_TRUE(world.serialWrites.empty());
 
     // A Tivane listed after it, with its port, is the one restarted.
-    auto& tivane = world.Add<sim::TivaneModel>(sim::ControllerModel::Mode::Application, "/dev/ttyACM3");
+    auto& tivane = world.Add<sim::TivaneModel>(sim::ControllerModel::Mode::Application, Port(3));
     EXPECT_EQ(RunTool({file.Path()}).status, 0);
     ASSERT_EQ(world.serialWrites.size(), 1u);
-    EXPECT_EQ(world.serialWrites[0].port, "/dev/ttyACM3");
+    EXPECT_EQ(world.serialWrites[0].port, Port(3));
     EXPECT_EQ(tivane.firmware, kImage.image);
 }
 

@@ -11,3 +11,14 @@ RedirectedConsole::~RedirectedConsole() {
 }
 
 SilencedConsole::SilencedConsole() : redirected(&sink, &sink) {}
+
+std::string WithoutProgressBar(std::string text) {
+    for (std::size_t start; (start = text.find("\0337")) != std::string::npos;) {
+        const std::size_t end = text.find("\0338", start);
+        text.erase(start, end == std::string::npos ? std::string::npos : end + 2 - start);
+    }
+    for (std::size_t at; (at = text.find("\033[K")) != std::string::npos;) {
+        text.erase(at, 3);
+    }
+    return text;
+}

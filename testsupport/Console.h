@@ -1,8 +1,10 @@
-// The tool's console, pointed elsewhere while it runs in this process.
+// The tool's console: pointed elsewhere while it runs in this process, and
+// read as the user reads it.
 #pragma once
 
 #include <iostream>
 #include <streambuf>
+#include <string>
 
 // Points std::cout and std::cerr at other buffers while it lives. Their error
 // states are cleared when it ends, so that a run whose writes failed leaves
@@ -34,3 +36,7 @@ private:
     Sink sink;
     RedirectedConsole redirected;
 };
+
+// The text without the progress bar's drawing (saved cursor ... restored
+// cursor) and erasing (clear to end of line): what the user reads afterwards.
+std::string WithoutProgressBar(std::string text);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/Edition.h"
+#include "sim/SimWorld.h"
 #include "testsupport/Bytes.h"
 #include "testsupport/Transcript.h"
 
@@ -51,9 +52,15 @@ inline constexpr char kNoEmcDevice[] = "Did not find a controller or dongle.";
 // "Unable to open: " and the path, on standard error.
 std::string UnableToOpen(const std::string& path);
 
-// The hint, on standard error, about a device node that is present but
-// refuses the user.
+// The hint, on standard error, about a device node (Linux) or path (Windows)
+// that is present but refuses the user, in the words of the system the
+// simulator stands for: the udev rules on Linux, another program that holds
+// the device on Windows.
 std::string AccessHintLine(const std::string& node);
+
+// The hint after a command that could not open a device that refuses the
+// user: its node on Linux, its USB IDs on Windows.
+std::string DeviceAccessHintLine(const sim::SimDevice& device);
 
 // "Image checksum: " and the checksum's 32 digits.
 std::string ChecksumLine(const Checksum128& checksum);

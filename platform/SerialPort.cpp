@@ -1,5 +1,5 @@
 #include "platform/Platform.h"
-#include "platform/TtyWriter.h"
+#include "platform/PortWriter.h"
 
 namespace platform {
 
@@ -12,7 +12,7 @@ constexpr int kSerialWriteTimeoutMs = 1000;
 }  // namespace
 
 bool WriteSerialByte(const std::string& portName, std::uint8_t byte) {
-    return WriteByteToTty(portName, byte, kSerialWriteTimeoutMs);
+    return WriteByteToPort(portName, byte, kSerialWriteTimeoutMs);
 }
 
 }  // namespace platform

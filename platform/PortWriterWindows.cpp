@@ -1,4 +1,4 @@
-#include "platform/Platform.h"
+#include "platform/PortWriter.h"
 
 #include <memory>
 
@@ -9,10 +9,6 @@
 namespace platform {
 
 namespace {
-
-// Long enough for a USB serial port that is busy for a moment, short
-// against the command's own one-second wait for the restart.
-constexpr DWORD kSerialWriteTimeoutMs = 1000;
 
 struct HandleClose {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
@@ -28,7 +24,8 @@ std::wstring PortPath(const std::string& portName) {
 
 }  // namespace
 
-bool WriteSerialByte(const std::string& portName, std::uint8_t byte) {
+bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeoutMs) {
+    const DWORD timeout = static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0);
     const HANDLE opened = CreateFileW(PortPath(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (opened == INVALID_HANDLE_VALUE) {
@@ -53,7 +50,7 @@ bool WriteSerialByte(const std::string& portName, std::uint8_t byte) {
     state.fRtsControl = RTS_CONTROL_ENABLE;
     SetCommState(opened, &state);
     COMMTIMEOUTS timeouts{};
-    timeouts.WriteTotalTimeoutConstant = kSerialWriteTimeoutMs;
+    timeouts.WriteTotalTimeoutConstant = timeout;
     SetCommTimeouts(opened, &timeouts);
 
     OVERLAPPED write{};
@@ -62,19 +59,21 @@ bool WriteSerialByte(const std::string& portName, std::uint8_t byte) {
         return false;
     }
     const OwnedHandle writeDone(write.hEvent);
+    if (!WriteFile(opened, &byte, 1, nullptr, &write)) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            return false;
+        }
+        // A port that never drains must not hang the command, whatever its
+        // driver makes of the time-outs above: the byte is given up.
+        if (WaitForSingleObject(write.hEvent, timeout) != WAIT_OBJECT_0) {
+            CancelIoEx(opened, &write);
+        }
+    }
+    // Done at once or after the wait, the overlapped result has the count
+    // (for overlapped I/O, the count WriteFile itself gives is not to be
+    // relied on; under Wine it is 0 for a byte that went out). The write has
+    // ended, done or cancelled, before its byte and event go.
     DWORD dwBytesWritten = 0;
-    if (WriteFile(opened, &byte, 1, &dwBytesWritten, &write)) {
-        return dwBytesWritten == 1;
-    }
-    if (GetLastError() != ERROR_IO_PENDING) {
-        return false;
-    }
-    // A port that never drains must not hang the command, whatever its
-    // driver makes of the time-outs above: the byte is given up.
-    if (WaitForSingleObject(write.hEvent, kSerialWriteTimeoutMs) != WAIT_OBJECT_0) {
-        CancelIoEx(opened, &write);
-    }
-    // The write has ended, done or cancelled, before its byte and event go.
     return GetOverlappedResult(opened, &write, &dwBytesWritten, TRUE) && dwBytesWritten == 1;
 }
 

@@ -1,4 +1,4 @@
-#include "platform/TtyWriter.h"
+#include "platform/PortWriter.h"
 
 #include <cerrno>
 #include <chrono>
@@ -49,7 +49,7 @@ bool WaitWritable(int fd, std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
-bool WriteByteToTty(const std::string& path, std::uint8_t byte, int timeoutMs) {
+bool WriteByteToPort(const std::string& path, std::uint8_t byte, int timeoutMs) {
     // Non-blocking, so that neither the open (waiting for a carrier) nor the
     // write (a port that takes nothing) can hang the command.
     FileDescriptor port(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));

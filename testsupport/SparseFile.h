@@ -1,5 +1,6 @@
-// A file of any size of which only the given pieces take room on disk
-// (POSIX only): images past 4 GiB without writing 4 GiB.
+// A file of any size of which only the given pieces are written: images past
+// 4 GiB without writing 4 GiB. Linux's file systems keep the rest as holes
+// that take no room (also under Wine); on NTFS it takes its whole size.
 #pragma once
 
 #include <cstdint>

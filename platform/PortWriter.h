@@ -1,0 +1,17 @@
+// Writing one byte to a serial port by its name: a terminal's device node
+// (/dev/ttyACM0) with POSIX calls, or a COM port (COM5, COM12) with Win32
+// calls. The platform's serial-port operation wraps it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Opens the port (on POSIX without making it the controlling terminal), puts
+// it in raw mode, writes the byte and closes it. Waits at most timeoutMs for
+// the port to take the byte. Anything that is not a serial port is left
+// untouched.
+bool WriteByteToPort(const std::string& port, std::uint8_t byte, int timeoutMs);
+
+}  // namespace platform
