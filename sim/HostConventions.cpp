@@ -48,8 +48,11 @@ platform::InaccessibleDevice WindowsRefusingDevice(std::uint16_t vendorId, std::
     return platform::WindowsDeviceInUse(vendorId, productId);
 }
 
+// Both tables compile on either system, so that a change to the conventions
+// cannot leave the other system's behind; only one is used.
+
 // hidapi 0.13.1 with Linux 6.1's hidraw, as Debian 12 has them.
-constexpr HostConventions kLinux = {
+[[maybe_unused]] constexpr HostConventions kLinux = {
     .system = System::Linux,
     .name = "Linux (hidapi 0.13, hidraw)",
     .setsErrno = true,
@@ -68,7 +71,7 @@ constexpr HostConventions kLinux = {
 // hidapi 0.15.0's windows/hid.c over Windows' HID class driver. A device that
 // refuses the user is one another program holds: COM1 and COM2 are taken by
 // the classic ports, so USB serial ports start at COM3.
-constexpr HostConventions kWindows = {
+[[maybe_unused]] constexpr HostConventions kWindows = {
     .system = System::Windows,
     .name = "Windows (hidapi 0.15, winapi)",
     .setsErrno = false,

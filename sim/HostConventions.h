@@ -66,4 +66,9 @@ struct HostConventions {
 // The conventions of the system the simulator was built for.
 const HostConventions& Host();
 
+// Whether the process's own standard error is a terminal (a console on
+// Windows), where the simulated-device build draws its progress bar:
+// HostTerminalPosix.cpp or HostTerminalWindows.cpp, as CMake picks.
+bool StderrIsHostTerminal();
+
 }  // namespace sim
