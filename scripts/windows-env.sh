@@ -52,7 +52,7 @@ quorl_windows_hidapi() {
     -DCMAKE_TOOLCHAIN_FILE="$PWD/$QUORL_MINGW_TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
     -DBUILD_SHARED_LIBS=OFF -DHIDAPI_WITH_TESTS=OFF -DCMAKE_INSTALL_PREFIX="$prefix"
   cmake --build "$deps/hidapi-build" --parallel 2
-  cmake --install "$deps/hidapi-build"
+  cmake --install "$deps/hidapi-build" >/dev/null
   mkdir -p "$prefix/share/doc/hidapi"
   cp "$sources"/package/hidapi/LICENSE*.txt "$prefix/share/doc/hidapi/"
 }
@@ -78,7 +78,7 @@ quorl_windows_googletest() {
     -DCMAKE_TOOLCHAIN_FILE="$PWD/$QUORL_MINGW_TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
     -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=ON -DCMAKE_INSTALL_PREFIX="$prefix"
   cmake --build "$deps/googletest-build" --parallel 2
-  cmake --install "$deps/googletest-build"
+  cmake --install "$deps/googletest-build" >/dev/null
 }
 
 # quorl_windows_nlohmann_json DEPS: nlohmann-json, header-only, as Debian's
