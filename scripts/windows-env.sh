@@ -34,7 +34,14 @@ quorl_windows_hidapi() {
   tarball="$deps/node-hid-$QUORL_NODE_HID_VERSION.tgz"
   if [ ! -f "$tarball" ] || ! echo "$QUORL_NODE_HID_SHA1  $tarball" | sha1sum --check --status; then
     rm -f "$tarball"
-    (cd "$deps" && npm pack "node-hid@$QUORL_NODE_HID_VERSION" --ignore-scripts --loglevel=error)
+    # A registry that answers late once should not fail the whole run.
+    local attempt
+    for attempt in 1 2 3; do
+      (cd "$deps" && npm pack "node-hid@$QUORL_NODE_HID_VERSION" --ignore-scripts --loglevel=error) && break
+      [ "$attempt" = 3 ] && return 1
+      echo "npm pack failed; trying again in 10 s" >&2
+      sleep 10
+    done
   fi
   if ! echo "$QUORL_NODE_HID_SHA1  $tarball" | sha1sum --check --status; then
     echo "node-hid-$QUORL_NODE_HID_VERSION.tgz does not have the expected SHA-1 $QUORL_NODE_HID_SHA1" >&2
