@@ -69,10 +69,10 @@ bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeout
             CancelIoEx(opened, &write);
         }
     }
-    // Done at once or after the wait, the overlapped result has the count
-    // (for overlapped I/O, the count WriteFile itself gives is not to be
-    // relied on; under Wine it is 0 for a byte that went out). The write has
-    // ended, done or cancelled, before its byte and event go.
+    // Done at once or after the wait, the overlapped result has the count:
+    // for overlapped I/O the count WriteFile itself gives is not to be relied
+    // on (Wine gave 0 for a byte that a plain WriteFile did write). The write
+    // has ended, done or cancelled, before its byte and event go.
     DWORD dwBytesWritten = 0;
     return GetOverlappedResult(opened, &write, &dwBytesWritten, TRUE) && dwBytesWritten == 1;
 }
