@@ -14,7 +14,11 @@ constexpr const char* kSaveCursor = "\0337";
 constexpr const char* kRestoreCursor = "\0338";
 constexpr const char* kClearToEndOfLine = "\033[K";
 
+TransferObserver transferObserver = nullptr;
+
 }  // namespace
+
+void ObserveTransfers(TransferObserver observer) { transferObserver = observer; }
 
 TransferProgress::TransferProgress(std::uint64_t totalBytes)
     : enabled(platform::StderrIsTerminal()), total(totalBytes) {}
@@ -23,6 +27,9 @@ TransferProgress::~TransferProgress() { Erase(); }
 
 void TransferProgress::Advance(std::uint64_t bytes) {
     done += bytes;
+    if (transferObserver != nullptr) {
+        transferObserver(done, total);
+    }
     if (!enabled) {
         return;
     }

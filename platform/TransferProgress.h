@@ -10,6 +10,11 @@
 
 #include <cstdint>
 
+// Someone besides the console who follows every transfer: a station's worker
+// passes the counts on to its station. One at a time; null to stop.
+using TransferObserver = void (*)(std::uint64_t done, std::uint64_t total);
+void ObserveTransfers(TransferObserver observer);
+
 class TransferProgress {
 public:
     explicit TransferProgress(std::uint64_t totalBytes);

@@ -10,4 +10,7 @@ namespace platform {
 std::wstring WideFromUtf8(const std::string& text);
 std::string Utf8FromWide(const std::wstring& text);
 
+// The system's own words for a Win32 error code, without its full stop.
+std::string SystemErrorText(unsigned long code);
+
 }  // namespace platform

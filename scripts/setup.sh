@@ -8,7 +8,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libhidapi-dev libudev-dev nlohmann-json3-dev
+  libhidapi-dev libudev-dev nlohmann-json3-dev libcli11-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   time file

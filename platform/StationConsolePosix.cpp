@@ -1,0 +1,18 @@
+#include "platform/StationConsole.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace platform {
+
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+int StdoutColumns() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
+}  // namespace platform

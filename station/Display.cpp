@@ -1,0 +1,177 @@
+#include "station/Display.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
+constexpr int kBarCells = 20;
+constexpr std::size_t kSerialWidthLimit = 16;
+constexpr const char* kClearLine = "\033[K";
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", seconds);
+    return text;
+}
+
+std::string Padded(std::string text, std::size_t width) {
+    if (text.size() > width) {
+        text.resize(width);
+    }
+    text.resize(width, ' ');
+    return text;
+}
+
+// Control characters would move the cursor: a row shows them as '?'.
+std::string Printable(std::string text) {
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            c = '?';
+        }
+    }
+    return text;
+}
+
+std::string Bar(const UnitRun& run) {
+    if (run.total == 0) {
+        return std::string(kBarCells + 7, ' ');
+    }
+    const std::uint64_t shown = std::min(run.done, run.total);
+    const int percent = static_cast<int>(shown * 100 / run.total);
+    const int filled = percent * kBarCells / 100;
+    char counts[8];
+    std::snprintf(counts, sizeof counts, " %3d%%", percent);
+    return "[" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(kBarCells - filled), '.') + "]" + counts;
+}
+
+std::size_t PortWidth(const std::vector<UnitRun>& runs) {
+    std::size_t width = 4;
+    for (const UnitRun& run : runs) {
+        width = std::max(width, run.unit.port.size());
+    }
+    return width;
+}
+
+std::size_t SerialWidth(const std::vector<UnitRun>& runs) {
+    std::size_t width = 6;
+    for (const UnitRun& run : runs) {
+        width = std::max(width, std::min(run.unit.serialNumber.size(), kSerialWidthLimit));
+    }
+    return width;
+}
+
+std::string StateText(const UnitRun& run) {
+    switch (run.state) {
+        case UnitRun::State::Waiting:
+            return "waiting";
+        case UnitRun::State::Running:
+            return run.phase.empty() ? "starting" : run.phase;
+        case UnitRun::State::Ended:
+            break;
+    }
+    return run.outcome;
+}
+
+}  // namespace
+
+std::string LiveRow(const UnitRun& run, std::size_t portWidth, std::size_t serialWidth, int width) {
+    const std::string elapsed = run.state == UnitRun::State::Waiting ? "" : Seconds(run.ElapsedSeconds());
+    const std::string head = Padded(run.unit.port, portWidth) + "  " +
+                             Padded(Printable(run.unit.serialNumber), serialWidth) + "  ";
+    const std::string tail = "  " + Bar(run) + "  " + Padded(elapsed, 8);
+    const int room = width - 1 - static_cast<int>(head.size() + tail.size());
+    std::string row = head + Padded(Printable(StateText(run)), static_cast<std::size_t>(std::max(room, 8))) + tail;
+    if (static_cast<int>(row.size()) > width - 1) {
+        row.resize(static_cast<std::size_t>(std::max(width - 1, 0)));
+    }
+    return row;
+}
+
+StationDisplay::StationDisplay(Mode mode, std::ostream& out, std::ostream& err, int columns)
+    : mode(mode), out(out), err(err), columns(columns) {}
+
+void StationDisplay::EraseRows() {
+    if (drawnRows > 0) {
+        out << "\033[" << drawnRows << "A\r\033[J" << std::flush;
+        drawnRows = 0;
+    }
+}
+
+void StationDisplay::Notice(const std::string& line) {
+    if (mode == Mode::Terminal) {
+        EraseRows();
+    }
+    err << line << std::endl;
+}
+
+void StationDisplay::Line(const UnitRun& run, const UnitLine& line) {
+    if (mode != Mode::Lines) {
+        return;
+    }
+    std::ostream& stream = line.stream == UnitLine::Stream::Output ? out : err;
+    stream << run.unit.port << ": " << line.text << std::endl;
+}
+
+void StationDisplay::Ended(const UnitRun&, const nlohmann::json& record) {
+    if (mode == Mode::Json) {
+        out << record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
+    }
+}
+
+void StationDisplay::Redraw(const std::vector<UnitRun>& runs, bool force) {
+    if (mode != Mode::Terminal) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && drawnRows > 0 && now - lastDraw < kRedrawInterval) {
+        return;
+    }
+    lastDraw = now;
+    const std::size_t portWidth = PortWidth(runs);
+    const std::size_t serialWidth = SerialWidth(runs);
+    std::string frame;
+    if (drawnRows > 0) {
+        frame += "\033[" + std::to_string(drawnRows) + "A\r";
+    }
+    for (const UnitRun& run : runs) {
+        frame += LiveRow(run, portWidth, serialWidth, columns) + kClearLine + "\n";
+    }
+    out << frame << std::flush;
+    drawnRows = static_cast<int>(runs.size());
+}
+
+void StationDisplay::Summary(const std::vector<UnitRun>& runs) {
+    if (mode == Mode::Json) {
+        return;
+    }
+    Redraw(runs, true);
+    const std::size_t portWidth = PortWidth(runs);
+    const std::size_t serialWidth = SerialWidth(runs);
+    int succeeded = 0;
+    out << "\n"
+        << Padded("port", portWidth) << "  " << Padded("serial", serialWidth) << "  "
+        << Padded("outcome", 11) << "  " << Padded("status", 6) << "  " << Padded("time", 8)
+        << "  reason" << std::endl;
+    for (const UnitRun& run : runs) {
+        succeeded += run.succeeded ? 1 : 0;
+        const std::string status = run.exitStatus ? std::to_string(*run.exitStatus) : "-";
+        const std::string time = run.state == UnitRun::State::Ended && run.exitStatus
+                                     ? Seconds(run.ElapsedSeconds())
+                                     : "-";
+        std::string line = Padded(run.unit.port, portWidth) + "  " +
+                           Padded(Printable(run.unit.serialNumber), serialWidth) + "  " +
+                           Padded(run.outcome, 11) + "  " + Padded(status, 6) + "  " +
+                           Padded(time, 8) + "  " + Printable(run.reason);
+        while (!line.empty() && line.back() == ' ') {
+            line.pop_back();
+        }
+        out << line << std::endl;
+    }
+    out << runs.size() << (runs.size() == 1 ? " unit: " : " units: ") << succeeded
+        << " succeeded, " << runs.size() - static_cast<std::size_t>(succeeded) << " failed"
+        << std::endl;
+}

@@ -1,0 +1,107 @@
+#include "station/StationOptions.h"
+
+#include <algorithm>
+
+#include <CLI/CLI.hpp>
+
+namespace {
+
+constexpr int kMostJobs = 64;
+constexpr const char* kWorkerFlag = "--worker";
+
+std::string EditionName(Edition edition) { return edition == Edition::Compact ? "compact" : "standard"; }
+
+}  // namespace
+
+ParsedStationLine ParseStationLine(const std::vector<std::string>& arguments) {
+    ParsedStationLine parsed;
+    // The tool's words follow "--" and are never read as the station's
+    // options: "-s", "-b" and the rest belong to the tool.
+    const auto separator = std::find(arguments.begin() + (arguments.empty() ? 0 : 1),
+                                     arguments.end(), std::string("--"));
+    std::vector<std::string> ownWords(arguments.begin(), separator);
+
+    StationOptions options;
+    CLI::App app{"Runs one command of QuorlFirmwareUpdateApp on several units at once, each "
+                 "followed by its USB port, with one record per unit.\n"
+                 "quorl-station [--all | --port PORT... | --serial SERIAL...] [--jobs N] "
+                 "[--log FILE] [--json] [--edition standard|compact] -- WORDS...",
+                 "quorl-station"};
+    app.footer("WORDS: the tool's command, as QuorlFirmwareUpdateApp takes it (an image file, "
+               "-b, -R, -S SERIAL, -s ...).\nExit status: 0 when every unit succeeded, 1 when any "
+               "failed, 2 on a usage error or an ambiguous selection.");
+    bool everyUnit = false;
+    auto* all = app.add_flag("--all", everyUnit, "every unit that the command serves");
+    auto* ports = app.add_option("--port", options.ports, "the units at these USB ports")
+                      ->expected(1, kMostJobs * 16);
+    auto* serials = app.add_option("--serial", options.serials,
+                                   "the units with these serial numbers (followed by their port)")
+                        ->expected(1, kMostJobs * 16);
+    all->excludes(ports)->excludes(serials);
+    ports->excludes(serials);
+    app.add_option("--jobs", options.jobs, "units at a time (default 4)")
+        ->check(CLI::Range(1, kMostJobs));
+    app.add_option("--log", options.logPath, "append one JSON line per unit to FILE");
+    app.add_flag("--json", options.json, "one JSON object per unit on standard output");
+    std::string edition = "standard";
+    app.add_option("--edition", edition, "the tool's edition: standard (default) or compact")
+        ->check(CLI::IsMember({"standard", "compact"}));
+    app.add_flag(kWorkerFlag, options.worker)->group("");
+    app.add_option("--unit-port", options.unitPort)->group("");
+    app.add_option("--unit-serial", options.unitSerial)->group("");
+    app.add_option("--ports-at-start", options.portsAtStart)->group("")->expected(0, 1 << 16);
+
+    std::vector<std::string> reversed(ownWords.rbegin(), ownWords.rend());
+    if (!reversed.empty()) {
+        reversed.pop_back();  // the program's path
+    }
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        parsed.text = app.help();
+        return parsed;
+    } catch (const CLI::ParseError& error) {
+        parsed.status = 2;
+        parsed.text = std::string("quorl-station: ") + error.what();
+        return parsed;
+    }
+    if (separator == arguments.end() || separator + 1 == arguments.end()) {
+        parsed.status = 2;
+        parsed.text = "quorl-station: the tool's command follows \"--\", such as: quorl-station "
+                      "--all -- controller_firmware.bin (--help tells more)";
+        return parsed;
+    }
+    options.words.assign(separator + 1, arguments.end());
+    options.edition = edition == "compact" ? Edition::Compact : Edition::Standard;
+    if (everyUnit) {
+        options.selection = StationOptions::Selection::All;
+    } else if (ports->count() > 0) {
+        options.selection = StationOptions::Selection::Ports;
+    } else if (serials->count() > 0) {
+        options.selection = StationOptions::Selection::Serials;
+    }
+    if (options.worker && options.unitPort.empty()) {
+        parsed.status = 2;
+        parsed.text = "quorl-station: a worker needs its unit's port";
+        return parsed;
+    }
+    parsed.options = std::move(options);
+    return parsed;
+}
+
+std::vector<std::string> WorkerArguments(const StationOptions& options, const std::string& port,
+                                         const std::string& serial,
+                                         const std::vector<std::string>& portsAtStart) {
+    // Values joined to their option, so that none is taken for an option.
+    std::vector<std::string> words = {kWorkerFlag, "--edition=" + EditionName(options.edition),
+                                      "--unit-port=" + port};
+    if (!serial.empty()) {
+        words.push_back("--unit-serial=" + serial);
+    }
+    for (const std::string& other : portsAtStart) {
+        words.push_back("--ports-at-start=" + other);
+    }
+    words.push_back("--");
+    words.insert(words.end(), options.words.begin(), options.words.end());
+    return words;
+}

@@ -1,0 +1,170 @@
+#include "station/UnitRecord.h"
+
+#include <array>
+#include <ctime>
+
+#include "app/ImageProfile.h"
+#include "devices/ListingText.h"
+#include "image/ChecksumText.h"
+#include "image/ImageFile.h"
+#include "platform/Sha256.h"
+
+namespace {
+
+std::string Utc(std::chrono::system_clock::time_point time) {
+    if (time == std::chrono::system_clock::time_point{}) {
+        return {};
+    }
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            time.time_since_epoch()).count() % 1000;
+    std::tm parts{};
+#ifdef _WIN32
+    gmtime_s(&parts, &seconds);
+#else
+    gmtime_r(&seconds, &parts);
+#endif
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900,
+                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
+                  static_cast<int>(millis));
+    return text;
+}
+
+nlohmann::json TimeOrNull(std::chrono::system_clock::time_point time) {
+    const std::string text = Utc(time);
+    return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+}
+
+template <class Value>
+void AddOnce(nlohmann::json& list, const Value& value) {
+    for (const auto& item : list) {
+        if (item == value) {
+            return;
+        }
+    }
+    list.push_back(value);
+}
+
+const char* StreamName(UnitLine::Stream stream) {
+    switch (stream) {
+        case UnitLine::Stream::Output:
+            return "stdout";
+        case UnitLine::Stream::Error:
+            return "stderr";
+        case UnitLine::Stream::Worker:
+            break;
+    }
+    return "worker";
+}
+
+}  // namespace
+
+std::string ReleaseOf(std::uint16_t release) { return ReleaseText(release); }
+
+std::optional<std::vector<ImageFacts>> ImagesOf(const Invocation& invocation,
+                                                std::string& unreadable) {
+    std::vector<std::string> paths;
+    switch (invocation.kind) {
+        case CommandKind::SwdReflash:
+            if (invocation.softDevice) {
+                paths.push_back(*invocation.softDevice);
+            }
+            paths.push_back(invocation.path);
+            break;
+        case CommandKind::ControllerUpdate:
+        case CommandKind::RadioUpdate:
+        case CommandKind::TivaneUpdate:
+        case CommandKind::DongleUpgrade:
+            paths.push_back(invocation.path);
+            break;
+        default:
+            break;
+    }
+    std::vector<ImageFacts> images;
+    for (const std::string& path : paths) {
+        ImageFacts facts;
+        facts.path = path;
+        const ImageFile file = OpenImageFile(path);
+        const std::optional<std::uint64_t> size = file ? ImageFileSize(file.get()) : std::nullopt;
+        const std::optional<std::string> sha256 = size ? platform::Sha256OfFile(path) : std::nullopt;
+        std::array<std::uint8_t, 16> checksum{};
+        if (!sha256 || ComputeReleaseChecksum(path, checksum.data()) != 0) {
+            unreadable = path;
+            return std::nullopt;
+        }
+        facts.size = *size;
+        facts.sha256 = *sha256;
+        facts.checksum128 = ChecksumDigits(checksum.data());
+        images.push_back(std::move(facts));
+    }
+    return images;
+}
+
+nlohmann::json UnitRecord(const UnitRun& run, const RunContext& context) {
+    nlohmann::json record;
+    record["started"] = TimeOrNull(run.startedAt);
+    record["ended"] = TimeOrNull(run.endedAt);
+    record["host"] = context.host;
+    record["port"] = run.unit.port;
+
+    nlohmann::json serials = nlohmann::json::array();
+    nlohmann::json productIds = nlohmann::json::array();
+    nlohmann::json releaseBefore = nullptr;
+    for (const ListedDevice& device : run.unit.devices) {
+        if (!device.serialNumber.empty()) {
+            AddOnce(serials, device.serialNumber);
+        }
+        AddOnce(productIds, UsbIdText(device.productId));
+        if (releaseBefore.is_null()) {
+            releaseBefore = ReleaseOf(device.release);
+        }
+    }
+    for (const auto& serial : run.facts.value("serialsSeen", nlohmann::json::array())) {
+        if (serial.is_string() && !serial.get<std::string>().empty()) {
+            AddOnce(serials, serial);
+        }
+    }
+    for (const auto& id : run.facts.value("productIdsSeen", nlohmann::json::array())) {
+        if (id.is_number_unsigned()) {
+            AddOnce(productIds, UsbIdText(id.get<std::uint16_t>()));
+        }
+    }
+    nlohmann::json releaseAfter = nullptr;
+    if (run.facts.contains("productIdAfter")) {
+        AddOnce(productIds, UsbIdText(run.facts["productIdAfter"].get<std::uint16_t>()));
+        releaseAfter = ReleaseOf(run.facts["releaseAfter"].get<std::uint16_t>());
+        const std::string serialAfter = run.facts.value("serialAfter", std::string());
+        if (!serialAfter.empty()) {
+            AddOnce(serials, serialAfter);
+        }
+    }
+    record["serialsSeen"] = serials;
+    record["productIdsSeen"] = productIds;
+    record["releaseBefore"] = releaseBefore;
+    record["releaseAfter"] = releaseAfter;
+
+    record["edition"] = context.edition == Edition::Compact ? "compact" : "standard";
+    record["words"] = context.words;
+    nlohmann::json images = nlohmann::json::array();
+    for (const ImageFacts& image : context.images) {
+        images.push_back({{"path", image.path},
+                          {"size", image.size},
+                          {"checksum128", image.checksum128},
+                          {"sha256", image.sha256}});
+    }
+    record["images"] = images;
+    nlohmann::json lines = nlohmann::json::array();
+    for (const UnitLine& line : run.lines) {
+        lines.push_back({{"stream", StreamName(line.stream)}, {"text", line.text}});
+    }
+    record["lines"] = lines;
+    record["exitStatus"] = run.exitStatus ? nlohmann::json(*run.exitStatus) : nlohmann::json(nullptr);
+    record["outcome"] = run.outcome;
+    record["reason"] = run.reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(run.reason);
+    return record;
+}
+
+std::string RecordLine(const nlohmann::json& record) {
+    return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}

@@ -1,0 +1,43 @@
+// The record of one unit's run: what a station keeps of it in its log and
+// prints with --json. One JSON object a unit.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app/CommandLine.h"
+#include "station/UnitRun.h"
+
+// An image file the command takes, as it was when the station started:
+// which bytes every unit was given.
+struct ImageFacts {
+    std::string path;
+    std::uint64_t size = 0;
+    std::string checksum128;  // the tool's image checksum, as -c prints it
+    std::string sha256;
+};
+
+// The images of the command; nothing, with the path in unreadable, when one
+// cannot be read.
+std::optional<std::vector<ImageFacts>> ImagesOf(const Invocation& invocation,
+                                                std::string& unreadable);
+
+// What stays the same for every unit of one run.
+struct RunContext {
+    std::string host;
+    Edition edition = Edition::Standard;
+    std::vector<std::string> words;
+    std::vector<ImageFacts> images;
+};
+
+nlohmann::json UnitRecord(const UnitRun& run, const RunContext& context);
+
+// The record as one line of text: strings that are not UTF-8 (a path in
+// another encoding) have their bad bytes replaced, never refused.
+std::string RecordLine(const nlohmann::json& record);
+
+// "1.04" for the release 0x0104, as the listing shows it.
+std::string ReleaseOf(std::uint16_t release);

@@ -1,0 +1,50 @@
+// One unit's run on a station: its worker, what the worker said, and how it
+// ended.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/WorkerProcess.h"
+#include "station/Units.h"
+
+struct UnitLine {
+    enum class Stream { Output, Error, Worker };  // the command's two streams; the worker's own errors
+    Stream stream;
+    std::string text;
+};
+
+struct UnitRun {
+    enum class State { Waiting, Running, Ended };
+
+    BenchUnit unit;
+    State state = State::Waiting;
+    std::chrono::system_clock::time_point startedAt{};
+    std::chrono::system_clock::time_point endedAt{};
+    std::chrono::steady_clock::time_point startedClock{};
+    std::chrono::steady_clock::time_point lastHeard{};
+    std::chrono::steady_clock::time_point endedClock{};
+
+    std::string phase;  // the command's latest line
+    std::uint64_t done = 0;
+    std::uint64_t total = 0;
+    std::vector<UnitLine> lines;
+    nlohmann::json facts = nlohmann::json::object();
+
+    std::optional<int> exitStatus;
+    bool succeeded = false;
+    std::string outcome;  // "succeeded", "failed" or "not started"
+    std::string reason;   // why it did not succeed
+
+    std::unique_ptr<platform::WorkerProcess> worker;
+    int openStreams = 0;
+    std::string killedBecause;  // the station ended the worker, and why
+
+    double ElapsedSeconds() const;
+};
