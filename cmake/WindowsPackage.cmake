@@ -1,9 +1,10 @@
 # The zip for Windows users: both editions, each in its own folder, the
-# device listing once beside them (it is the same for both), the README and
+# device listing and the station once beside them (the same for both: the
+# station takes the edition as an option), the README and
 # the licence notes of what is linked into the programs.
 install(TARGETS QuorlFirmwareUpdateApp_standard RUNTIME DESTINATION standard)
 install(TARGETS QuorlFirmwareUpdateApp_compact RUNTIME DESTINATION compact)
-install(TARGETS quorl_devices RUNTIME DESTINATION .)
+install(TARGETS quorl_devices quorl_station_program RUNTIME DESTINATION .)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION .)
 
 # hidapi's licence files (LICENSE.txt names the three it may be used under).
@@ -22,12 +23,18 @@ if(MINGW AND CMAKE_CROSSCOMPILING AND EXISTS ${QUORL_MINGW_RUNTIME_NOTICE})
   install(FILES ${QUORL_MINGW_RUNTIME_NOTICE} DESTINATION licenses/mingw-w64 RENAME COPYRIGHT.txt)
 endif()
 
-# nlohmann-json's notice (MIT), compiled into the device listing, from the
-# Debian package the cross build takes it from.
-set(QUORL_JSON_NOTICE /usr/share/doc/nlohmann-json3-dev/copyright)
-if(CMAKE_CROSSCOMPILING AND EXISTS ${QUORL_JSON_NOTICE})
-  install(FILES ${QUORL_JSON_NOTICE} DESTINATION licenses/nlohmann-json RENAME COPYRIGHT.txt)
-endif()
+# The notices of the header-only libraries compiled into the device listing
+# and the station (nlohmann-json, CLI11), from the Debian packages the cross
+# build takes them from.
+foreach(notice nlohmann-json:nlohmann-json3-dev CLI11:libcli11-dev)
+  string(REPLACE ":" ";" notice "${notice}")
+  list(GET notice 0 notice_name)
+  list(GET notice 1 notice_package)
+  if(CMAKE_CROSSCOMPILING AND EXISTS /usr/share/doc/${notice_package}/copyright)
+    install(FILES /usr/share/doc/${notice_package}/copyright
+            DESTINATION licenses/${notice_name} RENAME COPYRIGHT.txt)
+  endif()
+endforeach()
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME QuorlFirmwareUpdateApp)

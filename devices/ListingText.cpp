@@ -10,7 +10,8 @@ namespace {
 // Wide enough for the longest description, "Tivane serial application".
 constexpr std::size_t kWhatColumn = 27;
 
-// A device string on one line: control characters become '?'.
+}  // namespace
+
 std::string OnOneLine(std::string text) {
     for (char& c : text) {
         const auto byte = static_cast<unsigned char>(c);
@@ -20,8 +21,6 @@ std::string OnOneLine(std::string text) {
     }
     return text;
 }
-
-}  // namespace
 
 std::string ReleaseText(std::uint16_t release) {
     char text[8];

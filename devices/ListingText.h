@@ -8,6 +8,9 @@
 // bcdDevice as major.minor: 0x0104 is "1.04".
 std::string ReleaseText(std::uint16_t release);
 
+// A device's string on one line: control characters become '?'.
+std::string OnOneLine(std::string text);
+
 // USB IDs as 4 lower-case hexadecimal digits: "28de".
 std::string UsbIdText(std::uint16_t id);
 

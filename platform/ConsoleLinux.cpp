@@ -1,20 +1,14 @@
 #include "platform/Console.h"
 
 #include <chrono>
-#include <sys/ioctl.h>
-#include <unistd.h>
+
+#include "platform/TerminalPosix.h"
 
 namespace platform {
 
-bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool StderrIsTerminal() { return IsTerminal(STDERR_FILENO); }
 
-int StderrColumns() {
-    winsize size{};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
-    }
-    return 80;
-}
+int StderrColumns() { return TerminalColumns(STDERR_FILENO); }
 
 std::uint64_t MonotonicMs() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(

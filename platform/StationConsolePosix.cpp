@@ -1,18 +1,10 @@
 #include "platform/StationConsole.h"
-
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include "platform/TerminalPosix.h"
 
 namespace platform {
 
-bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+bool StdoutIsTerminal() { return IsTerminal(STDOUT_FILENO); }
 
-int StdoutColumns() {
-    winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
-    }
-    return 80;
-}
+int StdoutColumns() { return TerminalColumns(STDOUT_FILENO); }
 
 }  // namespace platform

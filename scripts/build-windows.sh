@@ -20,7 +20,8 @@ cmake -S . -B build-windows -G Ninja --no-warn-unused-cli \
   -Dhidapi_DIR="$hidapi/lib/cmake/hidapi" \
   -DQUORL_HIDAPI_LICENSE_DIR="$hidapi/share/doc/hidapi" \
   -DGTest_DIR="$QUORL_GTEST_PREFIX/lib/cmake/GTest" \
-  -Dnlohmann_json_DIR="$QUORL_JSON_PREFIX/share/cmake/nlohmann_json"
+  -Dnlohmann_json_DIR="$QUORL_JSON_PREFIX/share/cmake/nlohmann_json" \
+  -DCLI11_DIR="$QUORL_JSON_PREFIX/share/cmake/CLI11"
 cmake --build build-windows --parallel 2
 (cd build-windows && cpack >/dev/null)
 ls build-windows/QuorlFirmwareUpdateApp-*-win64.zip

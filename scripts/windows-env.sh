@@ -88,10 +88,11 @@ quorl_windows_googletest() {
   cmake --install "$deps/googletest-build" >/dev/null
 }
 
-# quorl_windows_nlohmann_json DEPS: nlohmann-json, header-only, as Debian's
-# nlohmann-json3-dev installs it, copied into DEPS/nlohmann_json (headers and
-# CMake package), which it puts in QUORL_JSON_PREFIX: the cross build must
-# not take /usr/include, where the build machine's C library lives.
+# quorl_windows_nlohmann_json DEPS: the header-only libraries, nlohmann-json
+# and CLI11, as Debian's nlohmann-json3-dev and libcli11-dev install them,
+# copied into DEPS/nlohmann_json (headers and CMake packages), which it puts
+# in QUORL_JSON_PREFIX: the cross build must not take /usr/include, where the
+# build machine's C library lives.
 quorl_windows_nlohmann_json() {
   local deps prefix
   deps=$(mkdir -p "$1" && cd "$1" && pwd)
@@ -99,8 +100,8 @@ quorl_windows_nlohmann_json() {
   QUORL_JSON_PREFIX=$prefix
   rm -rf "$prefix"
   mkdir -p "$prefix/include" "$prefix/share/cmake"
-  cp -r /usr/include/nlohmann "$prefix/include/"
-  cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
+  cp -r /usr/include/nlohmann /usr/include/CLI "$prefix/include/"
+  cp -r /usr/share/cmake/nlohmann_json /usr/share/cmake/CLI11 "$prefix/share/cmake/"
 }
 
 # quorl_wine_start PREFIX: a private Wine prefix for this run, quiet, without

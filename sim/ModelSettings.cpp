@@ -61,6 +61,10 @@ bool ApplyCommonSetting(SimDevice& device, const std::string& key, const std::st
         device.appearAtMs = static_cast<std::uint64_t>(number);
     } else if (key == "access-denied") {
         device.accessDenied = number != 0;
+    } else if (key == "die-after") {
+        device.dieAfterReports = number;
+    } else if (key == "hang-after") {
+        device.hangAfterReports = number;
     } else {
         return false;
     }

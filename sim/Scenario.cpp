@@ -59,7 +59,7 @@ std::string ScenarioHelp() {
         help += "  " + std::string(model.name) + ": " + std::string(model.help) + "\n";
     }
     help += "  settings of every device: refuse-set=N refuse-get=N unplug-after=K appear-at=MS "
-            "access-denied=1\n";
+            "access-denied=1 die-after=K hang-after=K\n";
     help += "hidapi and the system behave as on " + std::string(Host().name) + ".\n";
     return help;
 }

@@ -2,6 +2,9 @@
 // the system the simulator was built for (HostConventions.h): hidapi 0.13 on
 // Linux's hidraw back end, or hidapi 0.15's Windows back end.
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
@@ -196,6 +199,13 @@ int hid_send_feature_report(hid_device* handle, const unsigned char* data, size_
     sim::SimDevice* device = Live(handle);
     if (device == nullptr) {
         return -1;
+    }
+    const auto taken = static_cast<std::int64_t>(device->setReportsTaken);
+    if (taken == device->dieAfterReports) {
+        std::abort();
+    }
+    while (taken == device->hangAfterReports) {
+        std::this_thread::sleep_for(std::chrono::hours(1));
     }
     sim::Bytes payload = Payload(data, length);
     bool ok = true;

@@ -22,6 +22,8 @@ int RunOverSimulatedDevices(int argc, const char* const* argv, Program program) 
     }
     const char* bounded = std::getenv("QUORL_SIM_BOUNDED");
     World::Get().boundedMemory = bounded != nullptr && std::string(bounded) == "1";
+    const char* realTime = std::getenv("QUORL_SIM_REALTIME");
+    World::Get().realTime = realTime != nullptr && std::string(realTime) == "1";
     std::string error;
     if (!LoadScenario(scenario, error)) {
         std::cerr << "QUORL_SIM_DEVICES: " << error << " (QUORL_SIM_DEVICES=help lists them)"

@@ -1,6 +1,8 @@
 #include "sim/SimWorld.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "sim/HostConventions.h"
 
@@ -67,6 +69,7 @@ void World::Reset() {
     pauseCount = 0;
     pausedMs = 0;
     boundedMemory = false;
+    realTime = false;
     openAttempts.clear();
     liveHandles = 0;
     stderrIsTerminal.reset();
@@ -129,6 +132,9 @@ void World::Sleep(std::uint32_t ms) {
     }
     ++pauseCount;
     pausedMs += ms;
+    if (realTime) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
     Advance(ms);
 }
 

@@ -131,6 +131,11 @@ public:
     std::int64_t unplugAfterReports = -1;  // unplugged once this many set reports were taken
     std::uint64_t appearAtMs = 0;      // enumerates only from this virtual time on
     bool accessDenied = false;         // present, but its node refuses the user
+    // Faults of the process that drives the device, for a station's workers:
+    // the process dies (a crash) when this many set reports were taken, or
+    // the transfer after them never returns (a device that stopped answering).
+    std::int64_t dieAfterReports = -1;
+    std::int64_t hangAfterReports = -1;
 
     std::uint64_t setReportsTaken = 0;
     // When unplugAfterReports pulled the device out, in virtual time.
@@ -193,6 +198,9 @@ public:
     // the pauses keep only counts, and devices check an image as it arrives
     // instead of storing it, so that memory does not grow with the image.
     bool boundedMemory = false;
+    // The tool's pauses also pass in real time (a benchmark of a station,
+    // whose workers run side by side on the wall clock).
+    bool realTime = false;
     // Handles that hid_open gave out and hid_close has not taken back.
     int liveHandles = 0;
     // The console as the tool sees it: a test may pretend standard error is a terminal.

@@ -2,14 +2,29 @@
 // workers load the same simulated bench (QUORL_SIM_DEVICES), and each worker
 // acts on its own unit in its own copy of it. QUORL_SIM_NO_ANSWER_MS shortens
 // the time after which a silent worker is ended, so that a rehearsal of a
-// device that stops answering does not take a minute.
+// device that stops answering does not take a minute. With
+// QUORL_SIM_STATION_CPU set, the station says on standard error how much CPU
+// it used itself and how much its workers did (bench/station_units.sh).
 #include <chrono>
 #include <cstdlib>
+#include <iostream>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 #include "sim/SimRun.h"
 #include "station/StationProgram.h"
+
+namespace {
+
+double CpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     return sim::RunOverSimulatedDevices(argc, argv, [](int count, const char* const* words) {
@@ -17,6 +32,11 @@ int main(int argc, char** argv) {
         if (const char* limit = std::getenv("QUORL_SIM_NO_ANSWER_MS")) {
             timing.noAnswerLimit = std::chrono::milliseconds(std::atol(limit));
         }
-        return RunStation(std::vector<std::string>(words, words + count), timing);
+        const int status = RunStation(std::vector<std::string>(words, words + count), timing);
+        if (std::getenv("QUORL_SIM_STATION_CPU") != nullptr) {
+            std::cerr << "[sim] station CPU " << CpuSeconds(RUSAGE_SELF) << " s, workers CPU "
+                      << CpuSeconds(RUSAGE_CHILDREN) << " s" << std::endl;
+        }
+        return status;
     });
 }

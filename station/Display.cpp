@@ -1,5 +1,7 @@
 #include "station/Display.h"
 
+#include "devices/ListingText.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -25,15 +27,7 @@ std::string Padded(std::string text, std::size_t width) {
 }
 
 // Control characters would move the cursor: a row shows them as '?'.
-std::string Printable(std::string text) {
-    for (char& c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            c = '?';
-        }
-    }
-    return text;
-}
+std::string Printable(std::string text) { return OnOneLine(std::move(text)); }
 
 std::string Bar(const UnitRun& run) {
     if (run.total == 0) {

@@ -131,8 +131,10 @@ nlohmann::json UnitRecord(const UnitRun& run, const RunContext& context) {
         }
     }
     nlohmann::json releaseAfter = nullptr;
+    nlohmann::json productAfter = nullptr;
     if (run.facts.contains("productIdAfter")) {
-        AddOnce(productIds, UsbIdText(run.facts["productIdAfter"].get<std::uint16_t>()));
+        productAfter = UsbIdText(run.facts["productIdAfter"].get<std::uint16_t>());
+        AddOnce(productIds, productAfter);
         releaseAfter = ReleaseOf(run.facts["releaseAfter"].get<std::uint16_t>());
         const std::string serialAfter = run.facts.value("serialAfter", std::string());
         if (!serialAfter.empty()) {
@@ -143,6 +145,9 @@ nlohmann::json UnitRecord(const UnitRun& run, const RunContext& context) {
     record["productIdsSeen"] = productIds;
     record["releaseBefore"] = releaseBefore;
     record["releaseAfter"] = releaseAfter;
+    // What the unit shows as at its port after the command: its application
+    // again after an update, its bootloader after -b.
+    record["productIdAfter"] = productAfter;
 
     record["edition"] = context.edition == Edition::Compact ? "compact" : "standard";
     record["words"] = context.words;

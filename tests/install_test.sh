@@ -7,7 +7,8 @@ trap 'rm -rf "$staging"' EXIT
 
 cmake --install "$build_dir" --prefix "$staging" >/dev/null
 for file in bin/QuorlFirmwareUpdateApp lib/udev/rules.d/60-quorl-firmware.rules \
-            share/man/man1/QuorlFirmwareUpdateApp.1 bin/quorl-devices share/man/man1/quorl-devices.1; do
+            share/man/man1/QuorlFirmwareUpdateApp.1 bin/quorl-devices share/man/man1/quorl-devices.1 \
+            bin/quorl-station share/man/man1/quorl-station.1; do
   [ -f "$staging/$file" ] || { echo "not installed: $file"; exit 1; }
 done
 
@@ -17,6 +18,9 @@ out=$("$staging/bin/QuorlFirmwareUpdateApp" -h)
 
 [ "$("$staging/bin/quorl-devices" --help | sed -n 1p)" = "usage: quorl-devices [--json]" ] \
   || { echo "the installed device listing does not run"; exit 1; }
+
+[ "$("$staging/bin/quorl-station" --help | sed -n 1p)" = "Runs one command of QuorlFirmwareUpdateApp on several units at once, each followed by its USB port, with one record per unit." ] \
+  || { echo "the installed station does not run"; exit 1; }
 
 set +e
 "$staging/bin/QuorlFirmwareUpdateApp" >/dev/null

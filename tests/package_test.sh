@@ -11,7 +11,8 @@ files=$(dpkg-deb -c "$deb")
 printf '%s\n' "$files"
 for file in ./usr/bin/QuorlFirmwareUpdateApp ./usr/lib/udev/rules.d/60-quorl-firmware.rules \
             ./usr/share/man/man1/QuorlFirmwareUpdateApp.1 ./usr/bin/quorl-devices \
-            ./usr/share/man/man1/quorl-devices.1; do
+            ./usr/share/man/man1/quorl-devices.1 ./usr/bin/quorl-station \
+            ./usr/share/man/man1/quorl-station.1; do
   printf '%s\n' "$files" | grep -q " $file\$" || { echo "missing from package: $file"; exit 1; }
 done
 depends=$(dpkg-deb -f "$deb" Depends)
