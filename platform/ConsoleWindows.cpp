@@ -8,10 +8,23 @@ namespace platform {
 
 namespace {
 
+// The console mode to put back when Ctrl+C, Ctrl+Break or closing the
+// window ends the program, which then never reaches its own end. Set before
+// the handler is registered; read by the handler's thread.
+HANDLE interruptedConsole = nullptr;
+DWORD interruptedConsoleMode = 0;
+
+BOOL WINAPI RestoreModeOnInterrupt(DWORD) {
+    SetConsoleMode(interruptedConsole, interruptedConsoleMode);
+    // Not handled here: the system's handler ends the program as before.
+    return FALSE;
+}
+
 // Standard error as a console that can draw the progress bar: the bar moves
 // the cursor with escape sequences, which a Windows console takes once its
 // virtual-terminal processing is on (Windows 10 and later). The console's
-// own mode comes back when the program ends, so the prompt is as it was.
+// own mode comes back when the program ends, or is interrupted, so the
+// prompt is as it was.
 class StderrConsole {
 public:
     StderrConsole() : handle(GetStdHandle(STD_ERROR_HANDLE)) {
@@ -23,6 +36,9 @@ public:
             drawable = true;
             return;
         }
+        interruptedConsole = handle;
+        interruptedConsoleMode = originalMode;
+        SetConsoleCtrlHandler(RestoreModeOnInterrupt, TRUE);
         // An older console refuses the mode: no bar, the lines stay as they are.
         drawable = SetConsoleMode(handle, originalMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
         changedMode = drawable;
@@ -31,6 +47,7 @@ public:
         if (changedMode) {
             SetConsoleMode(handle, originalMode);
         }
+        SetConsoleCtrlHandler(RestoreModeOnInterrupt, FALSE);
     }
     StderrConsole(const StderrConsole&) = delete;
     StderrConsole& operator=(const StderrConsole&) = delete;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "platform/PortWriter.h"
 #include "testsupport/Bytes.h"
@@ -50,10 +51,26 @@ TEST_F(WinePorts, LeavesAnythingThatIsNoSerialPortAlone) {
     const std::string plain = folder + "/com13.plain";
     const Bytes before = Contents(plain);
     ASSERT_FALSE(before.empty());
-    EXPECT_FALSE(platform::WriteByteToPort("COM13", 0xFE, 100));
+    std::string why;
+    EXPECT_FALSE(platform::WriteByteToPort("COM13", 0xFE, 100, &why));
+    EXPECT_EQ(why, "COM13 is not a serial port");
     EXPECT_EQ(Contents(plain), before);
-    // No device behind the name at all.
-    EXPECT_FALSE(platform::WriteByteToPort("COM14", 0xFE, 100));
+    // No device behind the name at all: the system's own message.
+    EXPECT_FALSE(platform::WriteByteToPort("COM14", 0xFE, 100, &why));
+    EXPECT_EQ(why.rfind("COM14: ", 0), 0u) << why;
+    EXPECT_GT(why.size(), std::string("COM14: ").size()) << why;
+}
+
+// A terminal program holds the port (as a serial port opens, for itself
+// alone): the byte cannot go, and the line says so.
+TEST_F(WinePorts, PortHeldByAnotherProgramIsNamedAsInUse) {
+    const HANDLE held = CreateFileW(L"\\\\.\\COM12", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::string why;
+    EXPECT_FALSE(platform::WriteByteToPort("COM12", 0xFE, 100, &why));
+    CloseHandle(held);
+    EXPECT_EQ(why, "COM12 is in use by another program");
 }
 
 }  // namespace
