@@ -23,6 +23,8 @@ function(quorl_make_windows_program target name description)
                  ${QUORL_MANIFEST_FILE} @ONLY)
   set(resource ${CMAKE_BINARY_DIR}/resources/${target}/VersionInfo.rc)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/windows/VersionInfo.rc.in ${resource} @ONLY)
+  # The resource compiler reads the manifest, which the build does not see.
+  set_source_files_properties(${resource} PROPERTIES OBJECT_DEPENDS ${QUORL_MANIFEST_FILE})
   target_sources(${target} PRIVATE ${resource}
                  ${CMAKE_SOURCE_DIR}/platform/SystemDllsOnlyWindows.cpp)
   if(MSVC)

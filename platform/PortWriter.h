@@ -16,4 +16,11 @@ namespace platform {
 bool WriteByteToPort(const std::string& port, std::uint8_t byte, int timeoutMs,
                      std::string* failure = nullptr);
 
+#ifdef _WIN32
+// Why a step on the COM port failed with this Win32 error. Windows opens a
+// serial port for one program at a time: while a terminal holds it, a second
+// open is refused with "Access denied" (Wine lets it open).
+std::string ComPortFailure(const std::string& port, unsigned long error);
+#endif
+
 }  // namespace platform

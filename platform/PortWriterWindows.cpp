@@ -38,17 +38,14 @@ std::string SystemMessage(DWORD error) {
     return message.empty() ? "Windows error " + std::to_string(error) : Utf8FromWide(message);
 }
 
-// Why the port failed, from the Win32 error of the step that failed. Windows
-// opens a serial port for one program at a time: a second open is refused
-// with "Access denied" while a terminal holds it.
-std::string PortFailure(const std::string& portName, DWORD error) {
+}  // namespace
+
+std::string ComPortFailure(const std::string& portName, unsigned long error) {
     if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
         return SerialPortInUse(portName);
     }
     return SerialPortError(portName, SystemMessage(error));
 }
-
-}  // namespace
 
 bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeoutMs,
                      std::string* failure) {
@@ -56,7 +53,7 @@ bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeout
     const HANDLE opened = CreateFileW(PortPath(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (opened == INVALID_HANDLE_VALUE) {
-        return PortWriteFailed(failure, PortFailure(portName, GetLastError()));
+        return PortWriteFailed(failure, ComPortFailure(portName, GetLastError()));
     }
     const OwnedHandle port(opened);
     // Only a serial port receives the byte: anything else of that name is
@@ -83,13 +80,13 @@ bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeout
     OVERLAPPED write{};
     write.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (write.hEvent == nullptr) {
-        return PortWriteFailed(failure, PortFailure(portName, GetLastError()));
+        return PortWriteFailed(failure, ComPortFailure(portName, GetLastError()));
     }
     const OwnedHandle writeDone(write.hEvent);
     if (!WriteFile(opened, &byte, 1, nullptr, &write)) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
-            return PortWriteFailed(failure, PortFailure(portName, error));
+            return PortWriteFailed(failure, ComPortFailure(portName, error));
         }
         // A port that never drains must not hang the command, whatever its
         // driver makes of the time-outs above: the byte is given up.
@@ -106,7 +103,7 @@ bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeout
         const DWORD error = GetLastError();
         return PortWriteFailed(failure, error == ERROR_OPERATION_ABORTED
                                             ? SerialPortTookNothing(portName, timeoutMs)
-                                            : PortFailure(portName, error));
+                                            : ComPortFailure(portName, error));
     }
     return dwBytesWritten == 1 || PortWriteFailed(failure, SerialPortTookNothing(portName, timeoutMs));
 }
