@@ -34,9 +34,14 @@ int UpdateTivaneFirmware(const std::string& path) {
     }
     std::string comport_name;
     if (FindTivanePort(comport_name) == 1) {
-        // A port that cannot be opened or written is not reported: the single
-        // open of the bootloader below tells whether the restart worked.
-        platform::WriteSerialByte(comport_name, kRestartIntoBootloader);
+        // A port that cannot be opened or written is named with why (a
+        // terminal holds it, say); the command goes on, since the Tivane may
+        // be in its bootloader already: the single open of the bootloader
+        // below tells whether the restart worked.
+        std::string failure;
+        if (!platform::WriteSerialByte(comport_name, kRestartIntoBootloader, failure)) {
+            std::cerr << failure << std::endl;
+        }
         platform::SleepMs(kRestartPauseMs);
     } else {
         std::cout << "Device not found, is it already in bootloader?" << std::endl;

@@ -130,6 +130,41 @@ void BM_SimulatorAlone(benchmark::State& state, const TransferPath& (*select)())
     SetTransferCounters(state, counts);
 }
 
+// A controller that refuses every report: one command, whose report is
+// tried a hundred times. After each failed transfer the tool asks whether the
+// device is gone; the counters show what that costs per failed transfer: the
+// looks at the one device by its path, and hidapi's listings of every
+// device (each of which opens every HID interface of a Windows system and
+// asks each device for its strings).
+void BM_RefusingDevice(benchmark::State& state) {
+    SilencedConsole silenced;
+    std::uint64_t failed = 0;
+    std::uint64_t presenceChecks = 0;
+    std::uint64_t enumerations = 0;
+    for (auto _ : state) {
+        sim::World& world = FreshBoundedWorld();
+        auto& controller = world.Add<sim::ControllerModel>(sim::ControllerModel::Mode::Bootloader);
+        controller.refuseSetReports = 1 << 30;
+        QuorlControllerDevice device(kControllerBootloaderProductId);
+        const std::uint8_t reset = 0;
+        if (!device.Open() || device.SetFeatureReport(0, &reset, 1)) {
+            state.SkipWithError("the device did not refuse");
+            break;
+        }
+        failed += world.failedTransfers;
+        presenceChecks += world.presenceChecks;
+        enumerations += world.enumerations;
+    }
+    using benchmark::Counter;
+    state.counters["failed_transfers"] = Counter(static_cast<double>(failed), Counter::kAvgIterations);
+    state.counters["presence_checks"] =
+        Counter(static_cast<double>(presenceChecks), Counter::kAvgIterations);
+    state.counters["enumerations"] = Counter(static_cast<double>(enumerations), Counter::kAvgIterations);
+    state.counters["cpu_per_failed_transfer"] =
+        Counter(static_cast<double>(failed), Counter::kIsRate | Counter::kInvert);
+}
+BENCHMARK(BM_RefusingDevice)->Unit(benchmark::kMicrosecond);
+
 #define QUORL_TRANSFER_BENCHMARKS(path)                                                    \
     BENCHMARK_CAPTURE(BM_Transfer, path, &path)->Unit(benchmark::kMillisecond);           \
     BENCHMARK_CAPTURE(BM_SimulatorAlone, path, &path)->Unit(benchmark::kMillisecond)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/DeviceAccess.h"
@@ -30,13 +31,26 @@ std::vector<unsigned char> FrameReport(std::uint8_t reportId, const std::uint8_t
     return buffer;
 }
 
+// The device's IDs among those a failing command names, once.
+void NoteUnreached(std::uint16_t vendorId, std::uint16_t productId) {
+    const UsbId id{vendorId, productId};
+    std::vector<UsbId>& unopened = UnopenedDevices();
+    if (std::find(unopened.begin(), unopened.end(), id) == unopened.end()) {
+        unopened.push_back(id);
+    }
+}
+
 }  // namespace
 
 const std::vector<UsbId>& DevicesThatDidNotOpen() { return UnopenedDevices(); }
 void ForgetDevicesThatDidNotOpen() { UnopenedDevices().clear(); }
 
-HidDevice::HidDevice(std::uint16_t vendorId, std::uint16_t productId, std::uint32_t reportLength)
-    : vendorId(vendorId), productId(productId), reportLength(reportLength) {}
+HidDevice::HidDevice(std::uint16_t vendorId, std::uint16_t productId, std::uint32_t reportLength,
+                     bool readsInputReports)
+    : vendorId(vendorId),
+      productId(productId),
+      reportLength(reportLength),
+      readsInputReports(readsInputReports) {}
 
 HidDevice::~HidDevice() { HidDevice::Close(); }
 
@@ -47,19 +61,16 @@ bool HidDevice::Open() {
         const hid_device_info* info = hid_get_device_info(handle);
         openPath = info != nullptr && info->path != nullptr ? info->path : "";
         // hidapi on Windows opens a device that refuses reading and writing
-        // (another program holds it) without access rights, and every
-        // transfer then fails: that is no device the tool can use.
-        if (!openPath.empty() &&
-            platform::CheckHidAccess(openPath) == platform::NodeAccess::Denied) {
+        // (another program holds it, or the system keeps it) without access
+        // rights: its feature reports still pass, its input reports do not.
+        openedWithoutAccess =
+            !openPath.empty() && platform::CheckHidAccess(openPath) == platform::NodeAccess::Denied;
+        if (openedWithoutAccess && readsInputReports) {
             Close();
         }
     }
     if (handle == nullptr) {
-        const UsbId id{vendorId, productId};
-        std::vector<UsbId>& unopened = UnopenedDevices();
-        if (std::find(unopened.begin(), unopened.end(), id) == unopened.end()) {
-            unopened.push_back(id);
-        }
+        NoteUnreached(vendorId, productId);
     }
     return handle != nullptr;
 }
@@ -71,9 +82,22 @@ void HidDevice::Close() {
     }
 }
 
+void HidDevice::AfterFailedTransfer() {
+    if (!StillPresent()) {
+        Close();
+    } else if (openedWithoutAccess) {
+        NoteUnreached(vendorId, productId);
+    }
+}
+
 bool HidDevice::StillPresent() const {
     if (errno == ENODEV) {
         return false;
+    }
+    if (!openPath.empty()) {
+        if (const std::optional<bool> present = platform::HidDevicePresent(openPath)) {
+            return *present;
+        }
     }
     hid_device_info* listed = hid_enumerate(vendorId, productId);
     bool present = false;

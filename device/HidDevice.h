@@ -14,8 +14,10 @@
 
 constexpr std::uint32_t kQuorlReportLength = 64;
 
-// The devices that an Open could not reach during this run, in order and
-// without repeats, so that a failing command can say why (see app/).
+// The devices that an Open could not reach during this run, or that opened
+// without access rights (held by another program) and then failed a
+// transfer, in order and without repeats, so that a failing command can say
+// why (see app/).
 struct UsbId {
     std::uint16_t vendorId;
     std::uint16_t productId;
@@ -26,13 +28,19 @@ void ForgetDevicesThatDidNotOpen();
 
 class HidDevice {
 public:
-    HidDevice(std::uint16_t vendorId, std::uint16_t productId, std::uint32_t reportLength);
+    // readsInputReports: the device's commands need its input reports
+    // (hid_read), which a handle without access rights cannot carry.
+    HidDevice(std::uint16_t vendorId, std::uint16_t productId, std::uint32_t reportLength,
+              bool readsInputReports = false);
     virtual ~HidDevice();
 
     HidDevice(const HidDevice&) = delete;
     HidDevice& operator=(const HidDevice&) = delete;
 
-    // Closes any open handle, then opens the first device with our IDs.
+    // Closes any open handle, then opens the first device with our IDs. A
+    // device that hidapi could open only without access rights (Windows, held
+    // by another program or by the system) still takes feature reports, so it
+    // counts as open unless its commands read input reports.
     virtual bool Open();
     virtual void Close();
     // Count of report bytes received, the report-ID byte not counted; -1 on failure.
@@ -58,8 +66,8 @@ protected:
     int Transfer(Call&& call) {
         errno = 0;
         const int result = call(handle);
-        if (result < 0 && !StillPresent()) {
-            Close();
+        if (result < 0) {
+            AfterFailedTransfer();
         }
         return result;
     }
@@ -70,10 +78,17 @@ protected:
     std::uint32_t reportLength;
 
 private:
-    // Whether the device behind the failed transfer is still there: hidraw
-    // says "no such device" at once; on every system, a device whose path has
-    // left the listing of its IDs is gone.
+    // Closes the handle of a device that is gone; remembers a present one
+    // that was opened without access rights, for the hint.
+    void AfterFailedTransfer();
+    // Whether the device behind the failed transfer is still there, asked
+    // once: hidraw says "no such device" at once; else the platform tells
+    // whether the open path is still there (one look at that device, not a
+    // listing of all); where it cannot, a device whose path has left the
+    // listing of its IDs is gone.
     bool StillPresent() const;
 
     std::string openPath;  // the open device's path, when hidapi tells it
+    bool readsInputReports;
+    bool openedWithoutAccess = false;
 };

@@ -37,8 +37,10 @@ long ReadImagePage(std::FILE* file, PageBuffer& rgucPage) {
 
 }  // namespace
 
+// The status byte comes as an input report: a handle without access rights
+// is of no use.
 QuorlDongleDevice::QuorlDongleDevice(std::uint16_t productId)
-    : HidDevice(kQuorlVendorId, productId, kQuorlReportLength) {}
+    : HidDevice(kQuorlVendorId, productId, kQuorlReportLength, true) {}
 
 bool QuorlDongleDevice::SendCommand(const std::uint8_t* command, std::uint32_t length) {
     return SetFeatureReport(0, command, length);

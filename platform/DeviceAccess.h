@@ -17,10 +17,18 @@ enum class NodeAccess {
     Unknown,      // the system cannot tell without opening it
 };
 
-// A HID device by hidapi's path: on Linux its node's permissions; on Windows
+// A HID device by hidapi's path: on Linux its node's permissions for the
+// effective user, groups and capabilities (a setgid or setuid install); on Windows
 // it is opened for reading and writing and closed again (opening a HID
 // device sends nothing to it), since no permissions say more there.
 NodeAccess CheckHidAccess(const std::string& path);
+
+// Whether the HID device of hidapi's path is present now, by one look at
+// that device: on Linux its hidraw node, on Windows its interface path
+// opened without access rights (as hidapi's listing opens each device).
+// Nothing when this platform cannot tell for such a path (hidapi's libusb
+// back end names a device by bus and port, not by a node).
+std::optional<bool> HidDevicePresent(const std::string& path);
 
 // A serial port, judged without opening it: opening a serial port can toggle
 // its DTR line, which some devices take as a signal. Linux reads the node's

@@ -3,12 +3,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <libudev.h>
 
 #include "platform/DeviceAccess.h"
 #include "platform/LinuxAccessText.h"
+#include "platform/NodePermissions.h"
 #include "platform/UdevHandles.h"
 
 namespace platform {
@@ -27,15 +30,21 @@ bool HasIds(udev_device* hidraw, std::uint16_t vendorId, std::uint16_t productId
 
 // A hidraw node and a terminal alike: the permissions of the device node.
 NodeAccess CheckNodePermissions(const std::string& node) {
-    if (access(node.c_str(), R_OK | W_OK) == 0) {
-        return NodeAccess::Granted;
-    }
-    return errno == EACCES || errno == EPERM ? NodeAccess::Denied : NodeAccess::Unavailable;
+    return NodePermissionsForThisProcess(node);
 }
 
 }  // namespace
 
 NodeAccess CheckHidAccess(const std::string& path) { return CheckNodePermissions(path); }
+
+// hidraw's paths are the nodes themselves; a node that is gone went with its
+// device. The libusb back end's paths (bus-port:interface) are no files.
+std::optional<bool> HidDevicePresent(const std::string& path) {
+    if (path.rfind("/dev/", 0) != 0) {
+        return std::nullopt;
+    }
+    return faccessat(AT_FDCWD, path.c_str(), F_OK, AT_EACCESS) == 0;
+}
 
 NodeAccess CheckSerialPortAccess(const std::string& port) { return CheckNodePermissions(port); }
 

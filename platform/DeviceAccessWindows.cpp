@@ -90,6 +90,22 @@ NodeAccess CheckHidAccess(const std::string& path) {
     return Refuses(error) ? NodeAccess::Denied : NodeAccess::Unavailable;
 }
 
+// hidapi's listing opens each HID interface without access rights (which
+// sends nothing to the device) and passes over one that does not open; the
+// same open of the one path says whether the device is still there, without
+// opening every HID interface of the system and asking each device for its
+// strings.
+std::optional<bool> HidDevicePresent(const std::string& path) {
+    const HANDLE device = CreateFileW(WideFromUtf8(path).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, nullptr);
+    if (device == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(device);
+    return true;
+}
+
 // Windows grants a serial port by opening it, not by permissions that could
 // be read beforehand.
 NodeAccess CheckSerialPortAccess(const std::string&) { return NodeAccess::Unknown; }

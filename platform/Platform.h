@@ -39,7 +39,9 @@ struct UsbDevice {
 std::vector<UsbDevice> ListUsbDevices();
 
 // Opens the serial port by name, writes one byte and closes it again; false
-// when any step failed. Bounded: a port that takes nothing does not hang it.
-bool WriteSerialByte(const std::string& portName, std::uint8_t byte);
+// when any step failed, with why in failure, one line that names the port
+// ("COM5 is in use by another program"). Bounded: a port that takes nothing
+// does not hang it.
+bool WriteSerialByte(const std::string& portName, std::uint8_t byte, std::string& failure);
 
 }  // namespace platform

@@ -11,7 +11,16 @@ namespace platform {
 // Opens the port (on POSIX without making it the controlling terminal), puts
 // it in raw mode, writes the byte and closes it. Waits at most timeoutMs for
 // the port to take the byte. Anything that is not a serial port is left
-// untouched.
-bool WriteByteToPort(const std::string& port, std::uint8_t byte, int timeoutMs);
+// untouched. On failure, failure (when given) receives why, in one line that
+// names the port (SerialPortText.h).
+bool WriteByteToPort(const std::string& port, std::uint8_t byte, int timeoutMs,
+                     std::string* failure = nullptr);
+
+#ifdef _WIN32
+// Why a step on the COM port failed with this Win32 error. Windows opens a
+// serial port for one program at a time: while a terminal holds it, a second
+// open is refused with "Access denied" (Wine lets it open).
+std::string ComPortFailure(const std::string& port, unsigned long error);
+#endif
 
 }  // namespace platform

@@ -1,7 +1,9 @@
 #include "platform/PortWriter.h"
+#include "platform/SerialPortText.h"
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -49,18 +51,21 @@ bool WaitWritable(int fd, std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
-bool WriteByteToPort(const std::string& path, std::uint8_t byte, int timeoutMs) {
+bool WriteByteToPort(const std::string& path, std::uint8_t byte, int timeoutMs,
+                     std::string* failure) {
     // Non-blocking, so that neither the open (waiting for a carrier) nor the
     // write (a port that takes nothing) can hang the command.
     FileDescriptor port(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (port.Get() < 0) {
-        return false;
+        // A terminal that another program set exclusive (TIOCEXCL) is busy.
+        return PortWriteFailed(failure, errno == EBUSY ? SerialPortInUse(path)
+                                              : SerialPortError(path, std::strerror(errno)));
     }
     // Only a terminal receives the byte: a file that happens to carry the
     // port's name must not be changed.
     termios mode{};
     if (::tcgetattr(port.Get(), &mode) != 0) {
-        return false;
+        return PortWriteFailed(failure, NotASerialPort(path));
     }
     // Raw, so that the byte goes out as it is; a port that refuses the mode
     // still gets the byte.
@@ -77,11 +82,14 @@ bool WriteByteToPort(const std::string& path, std::uint8_t byte, int timeoutMs) 
         if (written < 0 && errno == EINTR) {
             continue;
         }
-        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
-            WaitWritable(port.Get(), deadline)) {
-            continue;
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (WaitWritable(port.Get(), deadline)) {
+                continue;
+            }
+            return PortWriteFailed(failure, SerialPortTookNothing(path, timeoutMs));
         }
-        return false;
+        return PortWriteFailed(failure, written < 0 ? SerialPortError(path, std::strerror(errno))
+                                           : SerialPortTookNothing(path, timeoutMs));
     }
 }
 

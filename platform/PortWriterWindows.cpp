@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "platform/SerialPortText.h"
 #include "platform/WideText.h"
 
 namespace platform {
@@ -22,14 +23,37 @@ std::wstring PortPath(const std::string& portName) {
     return name.rfind(L"\\\\.\\", 0) == 0 ? name : L"\\\\.\\" + name;
 }
 
+// The system's message for a Win32 error, in UTF-8, without its line end.
+std::string SystemMessage(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = length > 0 && text != nullptr ? std::wstring(text, length) : L"";
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' ||
+                                message.back() == L' ' || message.back() == L'.')) {
+        message.pop_back();
+    }
+    return message.empty() ? "Windows error " + std::to_string(error) : Utf8FromWide(message);
+}
+
 }  // namespace
 
-bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeoutMs) {
+std::string ComPortFailure(const std::string& portName, unsigned long error) {
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+        return SerialPortInUse(portName);
+    }
+    return SerialPortError(portName, SystemMessage(error));
+}
+
+bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeoutMs,
+                     std::string* failure) {
     const DWORD timeout = static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0);
     const HANDLE opened = CreateFileW(PortPath(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (opened == INVALID_HANDLE_VALUE) {
-        return false;
+        return PortWriteFailed(failure, ComPortFailure(portName, GetLastError()));
     }
     const OwnedHandle port(opened);
     // Only a serial port receives the byte: anything else of that name is
@@ -37,7 +61,7 @@ bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeout
     DCB state{};
     state.DCBlength = sizeof state;
     if (!GetCommState(opened, &state)) {
-        return false;
+        return PortWriteFailed(failure, NotASerialPort(portName));
     }
     // Binary, no flow control holding the byte back, the modem lines raised as
     // an open raises them elsewhere; a port that refuses the settings still
@@ -56,12 +80,13 @@ bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeout
     OVERLAPPED write{};
     write.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (write.hEvent == nullptr) {
-        return false;
+        return PortWriteFailed(failure, ComPortFailure(portName, GetLastError()));
     }
     const OwnedHandle writeDone(write.hEvent);
     if (!WriteFile(opened, &byte, 1, nullptr, &write)) {
-        if (GetLastError() != ERROR_IO_PENDING) {
-            return false;
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            return PortWriteFailed(failure, ComPortFailure(portName, error));
         }
         // A port that never drains must not hang the command, whatever its
         // driver makes of the time-outs above: the byte is given up.
@@ -74,7 +99,13 @@ bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeout
     // on (Wine gave 0 for a byte that a plain WriteFile did write). The write
     // has ended, done or cancelled, before its byte and event go.
     DWORD dwBytesWritten = 0;
-    return GetOverlappedResult(opened, &write, &dwBytesWritten, TRUE) && dwBytesWritten == 1;
+    if (!GetOverlappedResult(opened, &write, &dwBytesWritten, TRUE)) {
+        const DWORD error = GetLastError();
+        return PortWriteFailed(failure, error == ERROR_OPERATION_ABORTED
+                                            ? SerialPortTookNothing(portName, timeoutMs)
+                                            : ComPortFailure(portName, error));
+    }
+    return dwBytesWritten == 1 || PortWriteFailed(failure, SerialPortTookNothing(portName, timeoutMs));
 }
 
 }  // namespace platform

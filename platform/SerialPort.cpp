@@ -11,8 +11,8 @@ constexpr int kSerialWriteTimeoutMs = 1000;
 
 }  // namespace
 
-bool WriteSerialByte(const std::string& portName, std::uint8_t byte) {
-    return WriteByteToPort(portName, byte, kSerialWriteTimeoutMs);
+bool WriteSerialByte(const std::string& portName, std::uint8_t byte, std::string& failure) {
+    return WriteByteToPort(portName, byte, kSerialWriteTimeoutMs, &failure);
 }
 
 }  // namespace platform

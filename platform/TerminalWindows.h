@@ -2,8 +2,8 @@
 // files of every program (the tool's progress bar on standard error, the
 // station's rows on standard output). A console takes them once its
 // virtual-terminal processing is on (Windows 10 and later); the console's
-// own mode comes back when the program ends, so the prompt is as it was.
-// Windows only; included by the ...Windows.cpp files.
+// own mode comes back when the program ends, or is interrupted, so the
+// prompt is as it was. Windows only; included by the ...Windows.cpp files.
 #pragma once
 
 #include <algorithm>
@@ -11,6 +11,31 @@
 #include <windows.h>
 
 namespace platform {
+
+namespace terminal_detail {
+
+// The console modes to put back when Ctrl+C, Ctrl+Break or closing the
+// window ends the program, which then never reaches its own end: standard
+// output's and standard error's. Set before the handler is registered; read
+// by the handler's thread.
+struct ModeToRestore {
+    HANDLE handle = nullptr;
+    DWORD mode = 0;
+};
+inline ModeToRestore modesToRestore[2];
+
+inline BOOL WINAPI RestoreModesOnInterrupt(DWORD) {
+    for (const ModeToRestore& console : modesToRestore) {
+        if (console.handle != nullptr) {
+            SetConsoleMode(console.handle, console.mode);
+        }
+    }
+    // Not handled here: the next handler (the system's, which ends the
+    // program, or a program's own) decides.
+    return FALSE;
+}
+
+}  // namespace terminal_detail
 
 class VirtualTerminal {
 public:
@@ -23,11 +48,19 @@ public:
             drawable = true;
             return;
         }
+        slot = which == STD_OUTPUT_HANDLE ? 0 : 1;
+        terminal_detail::modesToRestore[slot] = {handle, originalMode};
+        SetConsoleCtrlHandler(terminal_detail::RestoreModesOnInterrupt, TRUE);
         // An older console refuses the mode: nothing is drawn, lines stay lines.
         drawable = SetConsoleMode(handle, originalMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
         changedMode = drawable;
     }
-    ~VirtualTerminal() { RestoreMode(); }
+    ~VirtualTerminal() {
+        RestoreMode();
+        if (slot >= 0) {
+            terminal_detail::modesToRestore[slot] = {};
+        }
+    }
     VirtualTerminal(const VirtualTerminal&) = delete;
     VirtualTerminal& operator=(const VirtualTerminal&) = delete;
 
@@ -59,6 +92,7 @@ private:
     DWORD originalMode = 0;
     bool drawable = false;
     bool changedMode = false;
+    int slot = -1;
 };
 
 }  // namespace platform

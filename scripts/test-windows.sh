@@ -88,16 +88,18 @@ devices=build-windows/quorl-devices.exe
 # program_files EXE NAME DESCRIPTION: what the file holds.
 program_files() {
   local exe=$1 name=$2 description=$3 texts manifest foreign
-  # Only DLLs that every Windows 10 and 11 has: the C++ runtime is inside.
+  # Only Known DLLs, which Windows loads from System32 whatever lies beside
+  # the program: the C++ runtime is inside.
   foreign=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' |
-    grep -viE '^(kernel32|msvcrt|ucrtbase|api-ms-win-.*|setupapi|winmm|shell32|advapi32|user32)\.dll$' || true)
-  if [ -z "$foreign" ]; then pass "$description needs only system DLLs"; else fail "$description needs DLLs" "$foreign"; fi
+    grep -viE '^(kernel32|msvcrt|setupapi|shell32|advapi32|user32)\.dll$' || true)
+  if [ -z "$foreign" ]; then pass "$description imports Known DLLs only"; else fail "$description imports DLLs that are no Known DLLs" "$foreign"; fi
   texts=$(x86_64-w64-mingw32-strings -el "$exe")
   manifest=$(x86_64-w64-mingw32-strings "$exe")
   if grep -qx "$name" <<<"$texts" && grep -qx "$name.exe" <<<"$texts" && grep -qx "$version" <<<"$texts" &&
      grep -qx "$description" <<<"$texts" &&
-     grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$manifest"; then
-    pass "$description: version resource $version and manifest"
+     grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$manifest" &&
+     grep -q '<ws2:longPathAware>true</ws2:longPathAware>' <<<"$manifest"; then
+    pass "$description: version resource $version and manifest (long paths)"
   else
     fail "$description: version resource and manifest"
   fi
@@ -171,6 +173,63 @@ program_answers "$devices" "quorl-devices --json with no device: an empty list" 
 run build/quorl-devices --list
 program_answers "$devices" "quorl-devices with another word: the usage on standard error, status 2" 2 \
   "" "${err//usage: quorl-devices /usage: quorl-devices.exe }" --list
+
+# A download folder: the programs beside a hid.dll, a cfgmgr32.dll and a
+# winmm.dll of someone else's, whose DllMain leaves a marker file beside
+# itself when it is loaded. The programs load the system's own: no marker.
+downloads="$work/downloads"
+mkdir -p "$downloads"
+cat >"$work/planted.c" <<'PLANTED'
+#include <windows.h>
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved) {
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH) {
+        wchar_t path[MAX_PATH + 8];
+        const DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) {
+            lstrcatW(path, L".loaded");
+            HANDLE marker = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+            if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
+        }
+    }
+    return TRUE;
+}
+PLANTED
+# The control: a program that loads hid.dll by name as hidapi does, without
+# restricting the search first; it must meet the planted one.
+cat >"$work/loads_hid.c" <<'CONTROL'
+#include <windows.h>
+int main(void) { return LoadLibraryW(L"hid.dll") != NULL ? 0 : 1; }
+CONTROL
+x86_64-w64-mingw32-gcc -shared -o "$downloads/hid.dll" "$work/planted.c"
+cp "$downloads/hid.dll" "$downloads/cfgmgr32.dll"
+cp "$downloads/hid.dll" "$downloads/winmm.dll"
+x86_64-w64-mingw32-gcc -o "$downloads/loads_hid.exe" "$work/loads_hid.c"
+cp build-windows/standard/QuorlFirmwareUpdateApp.exe "$devices" "$downloads/"
+run wine "$downloads/loads_hid.exe"
+if [ -e "$downloads/hid.dll.loaded" ]; then
+  pass "control: a program that searches beside itself loads the planted hid.dll"
+else
+  fail "control: the planted hid.dll was not loaded by a program that searches beside itself"
+fi
+rm -f "$downloads"/*.loaded
+# Each command that loads hidapi's DLLs, the device listing's, and the
+# controller update's retries, which pause between their tries.
+for command in "QuorlFirmwareUpdateApp.exe -b" "QuorlFirmwareUpdateApp.exe -R" \
+               "QuorlFirmwareUpdateApp.exe samples/sample_dongle.bin" "quorl-devices.exe" \
+               "quorl-devices.exe --json" "QuorlFirmwareUpdateApp.exe samples/tivane_firmware.bin" \
+               "QuorlFirmwareUpdateApp.exe samples/controller_firmware.bin"; do
+  read -r program args <<<"$command"
+  # shellcheck disable=SC2086
+  run wine "$downloads/$program" $args
+  loaded=$(cd "$downloads" && ls ./*.loaded 2>/dev/null || true)
+  if [ -z "$loaded" ]; then
+    pass "$command beside planted hid.dll, cfgmgr32.dll and winmm.dll loads none of them"
+  else
+    fail "$command loaded planted DLLs" "$loaded"
+    rm -f "$downloads"/*.loaded
+  fi
+done
 smoked=$SECONDS
 
 echo "== the test suite under Wine (simulated devices with hidapi's Windows conventions) =="

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/LinuxAccessText.h"
+#include "platform/SerialPortText.h"
 #include "platform/WindowsAccessText.h"
 
 namespace sim {
@@ -48,6 +49,18 @@ platform::InaccessibleDevice WindowsRefusingDevice(std::uint16_t vendorId, std::
     return platform::WindowsDeviceInUse(vendorId, productId);
 }
 
+// The port writers' lines: strerror's texts on Linux (glibc's), the system's
+// messages on Windows, where a port held by another program is refused.
+std::string TtyDenied(const std::string& port) {
+    return platform::SerialPortError(port, "Permission denied");
+}
+std::string TtyMissing(const std::string& port) {
+    return platform::SerialPortError(port, "No such file or directory");
+}
+std::string ComPortMissing(const std::string& port) {
+    return platform::SerialPortError(port, "The system cannot find the file specified");
+}
+
 // Both tables compile on either system, so that a change to the conventions
 // cannot leave the other system's behind; only one is used.
 
@@ -66,6 +79,8 @@ platform::InaccessibleDevice WindowsRefusingDevice(std::uint16_t vendorId, std::
     .serialAccessVisible = true,
     .refusingHidDevice = LinuxRefusingDevice,
     .deniedNode = platform::LinuxDeniedNode,
+    .refusingSerialPort = TtyDenied,
+    .missingSerialPort = TtyMissing,
 };
 
 // hidapi 0.15.0's windows/hid.c over Windows' HID class driver. A device that
@@ -85,6 +100,8 @@ platform::InaccessibleDevice WindowsRefusingDevice(std::uint16_t vendorId, std::
     .serialAccessVisible = false,
     .refusingHidDevice = WindowsRefusingDevice,
     .deniedNode = platform::WindowsDeniedNode,
+    .refusingSerialPort = platform::SerialPortInUse,
+    .missingSerialPort = ComPortMissing,
 };
 
 }  // namespace

@@ -28,8 +28,10 @@ struct HostConventions {
     // denied" under Wine).
     bool setsErrno;
     // Windows' hid_open retries a device that refuses to open for reading
-    // and writing (another program holds it) without any access rights: the
-    // device "opens", and its transfers fail.
+    // and writing (another program holds it, or the system keeps it) without
+    // any access rights: the device opens, its feature reports pass (the HID
+    // class driver's calls need no access rights), and its reads and writes
+    // (file I/O) fail.
     bool opensWithoutAccess;
     // Windows pads every input report to the length the report descriptor
     // declares; hidraw hands over the bytes the device sent.
@@ -61,6 +63,12 @@ struct HostConventions {
                                                       std::uint16_t productId,
                                                       const std::string& path);
     platform::InaccessibleDevice (*deniedNode)(const std::string& node);
+    // Why the restart byte could not be written to a serial port that
+    // refuses the user (Linux: its node's permissions; Windows: another
+    // program holds it) or that is not there, as the platform's port writer
+    // says it.
+    std::string (*refusingSerialPort)(const std::string& port);
+    std::string (*missingSerialPort)(const std::string& port);
 };
 
 // The conventions of the system the simulator was built for.

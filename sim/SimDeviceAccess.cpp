@@ -17,6 +17,15 @@ NodeAccess CheckHidAccess(const std::string& path) {
     return device->accessDenied ? NodeAccess::Denied : NodeAccess::Granted;
 }
 
+// One look at the device of that path; counted, so that the cost of a
+// device that keeps failing its transfers shows.
+std::optional<bool> HidDevicePresent(const std::string& path) {
+    sim::World& world = sim::World::Get();
+    ++world.presenceChecks;
+    std::size_t collection = 0;
+    return world.FindByPath(path, collection) != nullptr;
+}
+
 NodeAccess CheckSerialPortAccess(const std::string& port) {
     if (!sim::Host().serialAccessVisible) {
         return NodeAccess::Unknown;

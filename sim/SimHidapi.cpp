@@ -19,7 +19,7 @@ struct hid_device_ {
     std::uint64_t generation;
     std::size_t collection;
     // Opened without access rights (Windows, for a device that refused
-    // reading and writing): every transfer fails.
+    // reading and writing): feature reports pass, reads and writes fail.
     bool withoutAccess;
     hid_device_info* info = nullptr;  // hid_get_device_info's, freed with the handle
 };
@@ -36,16 +36,25 @@ void SetErrno(int error) {
     }
 }
 
-// The device behind a handle, or null once it was unplugged (or when the
-// handle has no access to it).
-sim::SimDevice* Live(hid_device* handle) {
+// A transfer that failed, counted: -1.
+int FailedTransfer(int error) {
+    SetErrno(error);
+    ++sim::World::Get().failedTransfers;
+    return -1;
+}
+
+// The device behind a handle, or null once it was unplugged, or for a read
+// or write (needsAccess) on a handle without access rights: hidapi's Windows
+// back end sends feature reports through the HID class driver's own calls,
+// which need no access rights, and reads and writes as file I/O, which does.
+sim::SimDevice* Live(hid_device* handle, bool needsAccess) {
     if (handle == nullptr || handle->device == nullptr || !handle->device->Present() ||
         handle->device->Generation() != handle->generation) {
-        SetErrno(ENODEV);
+        FailedTransfer(ENODEV);
         return nullptr;
     }
-    if (handle->withoutAccess) {
-        SetErrno(EACCES);
+    if (handle->withoutAccess && needsAccess) {
+        FailedTransfer(EACCES);
         return nullptr;
     }
     return handle->device;
@@ -71,7 +80,8 @@ int SentCount(size_t length, bool written) {
 }
 
 // A device that refuses the user: hidraw's open fails; Windows' hid_open
-// retries without access rights and hands out a handle that cannot transfer.
+// retries without access rights and hands out a handle that carries feature
+// reports only.
 hid_device* OpenHandle(sim::SimDevice& device, std::size_t collection) {
     sim::World& world = sim::World::Get();
     if (device.accessDenied && !sim::Host().opensWithoutAccess) {
@@ -149,6 +159,7 @@ hid_device* hid_open_path(const char* path) {
 // (each with its own path on Windows); 0 matches any ID.
 hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id) {
     sim::World& world = sim::World::Get();
+    ++world.enumerations;
     hid_device_info* first = nullptr;
     hid_device_info** last = &first;
     for (const auto& device : world.devices) {
@@ -196,7 +207,7 @@ hid_device_info* hid_get_device_info(hid_device* handle) {
 }
 
 int hid_send_feature_report(hid_device* handle, const unsigned char* data, size_t length) {
-    sim::SimDevice* device = Live(handle);
+    sim::SimDevice* device = Live(handle, false);
     if (device == nullptr) {
         return -1;
     }
@@ -217,8 +228,7 @@ int hid_send_feature_report(hid_device* handle, const unsigned char* data, size_
     }
     device->Record(sim::Transfer::SetFeature, payload, ok);
     if (!ok) {
-        SetErrno(EIO);
-        return -1;
+        return FailedTransfer(EIO);
     }
     ++device->setReportsTaken;
     if (device->unplugAfterReports >= 0 &&
@@ -230,7 +240,7 @@ int hid_send_feature_report(hid_device* handle, const unsigned char* data, size_
 }
 
 int hid_get_feature_report(hid_device* handle, unsigned char* data, size_t length) {
-    sim::SimDevice* device = Live(handle);
+    sim::SimDevice* device = Live(handle, false);
     if (device == nullptr) {
         return -1;
     }
@@ -243,8 +253,7 @@ int hid_get_feature_report(hid_device* handle, unsigned char* data, size_t lengt
     static const sim::Bytes kNoReply;
     device->Record(sim::Transfer::GetFeature, reply ? *reply : kNoReply, reply.has_value());
     if (!reply) {
-        SetErrno(EIO);
-        return -1;
+        return FailedTransfer(EIO);
     }
     // The reply lands behind the report-ID byte; the rest of the buffer is
     // left as it was, and the count includes the report-ID byte (Windows'
@@ -255,7 +264,7 @@ int hid_get_feature_report(hid_device* handle, unsigned char* data, size_t lengt
 }
 
 int hid_write(hid_device* handle, const unsigned char* data, size_t length) {
-    sim::SimDevice* device = Live(handle);
+    sim::SimDevice* device = Live(handle, true);
     if (device == nullptr) {
         return -1;
     }
@@ -263,8 +272,7 @@ int hid_write(hid_device* handle, const unsigned char* data, size_t length) {
     const bool ok = device->OnWrite(payload);
     device->Record(sim::Transfer::Write, payload, ok);
     if (!ok) {
-        SetErrno(EIO);
-        return -1;
+        return FailedTransfer(EIO);
     }
     return SentCount(length, true);
 }
@@ -275,7 +283,7 @@ int hid_read_timeout(hid_device* handle, unsigned char* data, size_t length, int
     const std::uint64_t limit = milliseconds < 0 ? 60000 : static_cast<std::uint64_t>(milliseconds);
     const std::uint64_t deadline = world.NowMs() + limit;
     for (;;) {
-        sim::SimDevice* device = Live(handle);
+        sim::SimDevice* device = Live(handle, true);
         if (device == nullptr) {
             return -1;
         }

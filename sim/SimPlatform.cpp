@@ -50,15 +50,21 @@ std::vector<UsbDevice> ListUsbDevices() {
     return listing;
 }
 
-bool WriteSerialByte(const std::string& portName, std::uint8_t byte) {
+bool WriteSerialByte(const std::string& portName, std::uint8_t byte, std::string& failure) {
     sim::World& world = sim::World::Get();
     sim::SimUsbEntry* port = world.FindSerialPort(portName);
-    const bool delivered = port != nullptr && (port->owner == nullptr || !port->owner->accessDenied);
+    const bool refused = port != nullptr && port->owner != nullptr && port->owner->accessDenied;
+    const bool delivered = port != nullptr && !refused;
     world.serialWrites.push_back({world.NowMs(), portName, byte, delivered});
-    if (delivered && port->onSerialByte) {
+    if (!delivered) {
+        failure = refused ? sim::Host().refusingSerialPort(portName)
+                          : sim::Host().missingSerialPort(portName);
+        return false;
+    }
+    if (port->onSerialByte) {
         port->onSerialByte(byte);
     }
-    return delivered;
+    return true;
 }
 
 }  // namespace platform

@@ -72,6 +72,9 @@ void World::Reset() {
     realTime = false;
     openAttempts.clear();
     liveHandles = 0;
+    failedTransfers = 0;
+    enumerations = 0;
+    presenceChecks = 0;
     stderrIsTerminal.reset();
     terminalColumns = 80;
 }

@@ -203,6 +203,12 @@ public:
     bool realTime = false;
     // Handles that hid_open gave out and hid_close has not taken back.
     int liveHandles = 0;
+    // Transfers that failed; hidapi's listings of devices, and the
+    // platform's looks at one device by its path: what the tool spends to
+    // learn whether a device is gone.
+    std::uint64_t failedTransfers = 0;
+    std::uint64_t enumerations = 0;
+    std::uint64_t presenceChecks = 0;
     // The console as the tool sees it: a test may pretend standard error is a terminal.
     std::optional<bool> stderrIsTerminal;
     int terminalColumns = 80;

@@ -36,11 +36,14 @@ TEST_F(PseudoTerminal, PortThatTakesNothingFailsInsteadOfHanging) {
 TEST(TtyWriter, LeavesAnythingThatIsNoTerminalAlone) {
     const std::vector<std::uint8_t> content = {1, 2, 3};
     TempFile file(content, "_COM5");
-    EXPECT_FALSE(platform::WriteByteToPort(file.Path(), 0xFE, 100));
+    std::string why;
+    EXPECT_FALSE(platform::WriteByteToPort(file.Path(), 0xFE, 100, &why));
+    EXPECT_EQ(why, file.Path() + " is not a serial port");
     std::ifstream check(file.Path(), std::ios::binary);
     const std::vector<std::uint8_t> after{std::istreambuf_iterator<char>(check), {}};
     EXPECT_EQ(after, content);
-    EXPECT_FALSE(platform::WriteByteToPort(file.Path() + ".absent", 0xFE, 100));
+    EXPECT_FALSE(platform::WriteByteToPort(file.Path() + ".absent", 0xFE, 100, &why));
+    EXPECT_EQ(why, file.Path() + ".absent: No such file or directory");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "platform/PortWriter.h"
 #include "testsupport/Bytes.h"
@@ -50,10 +51,27 @@ TEST_F(WinePorts, LeavesAnythingThatIsNoSerialPortAlone) {
     const std::string plain = folder + "/com13.plain";
     const Bytes before = Contents(plain);
     ASSERT_FALSE(before.empty());
-    EXPECT_FALSE(platform::WriteByteToPort("COM13", 0xFE, 100));
+    std::string why;
+    EXPECT_FALSE(platform::WriteByteToPort("COM13", 0xFE, 100, &why));
+    EXPECT_EQ(why, "COM13 is not a serial port");
     EXPECT_EQ(Contents(plain), before);
-    // No device behind the name at all.
-    EXPECT_FALSE(platform::WriteByteToPort("COM14", 0xFE, 100));
+    // No device behind the name at all: the system's own message.
+    EXPECT_FALSE(platform::WriteByteToPort("COM14", 0xFE, 100, &why));
+    EXPECT_EQ(why.rfind("COM14: ", 0), 0u) << why;
+    EXPECT_GT(why.size(), std::string("COM14: ").size()) << why;
+}
+
+// A terminal program holds the port: Windows refuses a second open with
+// "Access denied" (Wine lets it open, so the refusal is given here as the
+// system gives it); another error is the system's own message.
+TEST(ComPortFailure, PortHeldByAnotherProgramIsNamedAsInUse) {
+    EXPECT_EQ(platform::ComPortFailure("COM5", ERROR_ACCESS_DENIED), "COM5 is in use by another program");
+    EXPECT_EQ(platform::ComPortFailure("COM12", ERROR_SHARING_VIOLATION),
+              "COM12 is in use by another program");
+    const std::string missing = platform::ComPortFailure("COM5", ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(missing.rfind("COM5: ", 0), 0u) << missing;
+    EXPECT_NE(missing.find_first_not_of(' ', 6), std::string::npos) << missing;
+    EXPECT_NE(missing.back(), '\n');
 }
 
 }  // namespace
