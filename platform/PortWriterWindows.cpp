@@ -23,28 +23,13 @@ std::wstring PortPath(const std::string& portName) {
     return name.rfind(L"\\\\.\\", 0) == 0 ? name : L"\\\\.\\" + name;
 }
 
-// The system's message for a Win32 error, in UTF-8, without its line end.
-std::string SystemMessage(DWORD error) {
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message = length > 0 && text != nullptr ? std::wstring(text, length) : L"";
-    LocalFree(text);
-    while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' ||
-                                message.back() == L' ' || message.back() == L'.')) {
-        message.pop_back();
-    }
-    return message.empty() ? "Windows error " + std::to_string(error) : Utf8FromWide(message);
-}
-
 }  // namespace
 
 std::string ComPortFailure(const std::string& portName, unsigned long error) {
     if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
         return SerialPortInUse(portName);
     }
-    return SerialPortError(portName, SystemMessage(error));
+    return SerialPortError(portName, SystemErrorText(error));
 }
 
 bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeoutMs,

@@ -36,13 +36,13 @@ std::string SystemErrorText(unsigned long code) {
     const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                        FORMAT_MESSAGE_IGNORE_INSERTS,
                                    nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message = n > 0 ? std::wstring(text, n) : L"error " + std::to_wstring(code);
+    std::wstring message = n > 0 && text != nullptr ? std::wstring(text, n) : L"";
     LocalFree(text);
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
                                 message.back() == L'.' || message.back() == L' ')) {
         message.pop_back();
     }
-    return Utf8FromWide(message);
+    return message.empty() ? "Windows error " + std::to_string(code) : Utf8FromWide(message);
 }
 
 }  // namespace platform
