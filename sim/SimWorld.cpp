@@ -70,6 +70,7 @@ void World::Reset() {
     openAttempts.clear();
     liveHandles = 0;
     stderrIsTerminal.reset();
+    errnoWithheld = false;
     terminalColumns = 80;
 }
 

@@ -131,6 +131,7 @@ public:
     std::int64_t unplugAfterReports = -1;  // unplugged once this many set reports were taken
     std::uint64_t appearAtMs = 0;      // enumerates only from this virtual time on
     bool accessDenied = false;         // present, but its node refuses the user
+    bool listedWithoutPath = false;    // hidapi's enumeration gives it a null path
 
     std::uint64_t setReportsTaken = 0;
     // When unplugAfterReports pulled the device out, in virtual time.
@@ -195,6 +196,9 @@ public:
     bool boundedMemory = false;
     // Handles that hid_open gave out and hid_close has not taken back.
     int liveHandles = 0;
+    // hidapi leaves errno as it was after a failure, even where the system's
+    // back end sets it, so that the tool is seen deciding without it.
+    bool errnoWithheld = false;
     // The console as the tool sees it: a test may pretend standard error is a terminal.
     std::optional<bool> stderrIsTerminal;
     int terminalColumns = 80;
