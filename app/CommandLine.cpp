@@ -31,6 +31,19 @@ std::uint32_t ParseAddress(const std::string& text) {
     return static_cast<std::uint32_t>(value);
 }
 
+bool IsAddressNumber(const std::string& word) {
+    const auto digitsFrom = [&](std::size_t from, const char* digits) {
+        return from < word.size() && word.find_first_not_of(digits, from) == std::string::npos;
+    };
+    if (word.starts_with("0x") || word.starts_with("0X")) {
+        return digitsFrom(2, "0123456789abcdefABCDEF");
+    }
+    if (word.starts_with("0")) {
+        return digitsFrom(0, "01234567");
+    }
+    return digitsFrom(0, "0123456789");
+}
+
 namespace {
 
 CommandKind ImageCommandFor(const std::string& path) {
@@ -99,6 +112,7 @@ Invocation ParseCommandLine(int argc, const char* const* argv, Edition edition) 
             inv.softDevice = w[2];
         }
         inv.address = ParseAddress(w[n - 2]);
+        inv.addressWord = w[n - 2];
         inv.path = w[n - 1];
     }
     return inv;

@@ -38,6 +38,7 @@ struct Invocation {
     std::optional<std::string> bootloader;// -v bootloader file
     std::optional<std::string> softDevice;// -s SoftDevice file (compact edition)
     std::uint32_t address = 0;            // -s application address
+    std::optional<std::string> addressWord;// -s address as given (compact edition)
 
     bool operator==(const Invocation&) const = default;
 };
@@ -51,3 +52,9 @@ bool IsTivaneImagePath(const std::string& word);
 // Unsigned 32-bit number with base detection: "0x" hexadecimal, leading "0"
 // octal, else decimal; stops at the first character that does not fit.
 std::uint32_t ParseAddress(const std::string& text);
+
+// Whether the whole word is a number in one of the forms ParseAddress reads:
+// decimal digits, "0x" or "0X" and hexadecimal digits, or a leading "0" and
+// octal digits. Anything else ("softdevice.bin", "1024kb", "09", "0x", a
+// sign) would be read as some other address.
+bool IsAddressNumber(const std::string& word);

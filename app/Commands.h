@@ -26,9 +26,12 @@ int UpdateRadioFirmware(const std::string& path);
 int UpdateTivaneFirmware(const std::string& path);
 int UpgradeDongle(const std::string& path, int openWaitBudgetMs);
 
-// Full radio reflash over SWD.
+// Full radio reflash over SWD. The address word, when the command line
+// gave one, is the address as typed: one that is not wholly a number is
+// refused before the controller is opened.
 int ReflashRadioOverSwd(const std::optional<std::string>& softDevicePath,
-                        std::uint32_t applicationAddress, const std::string& applicationPath);
+                        std::uint32_t applicationAddress, const std::string& applicationPath,
+                        const std::optional<std::string>& addressWord = std::nullopt);
 
 // EMC test mode.
 int RunEmcTest(const std::vector<std::string>& words, Edition edition);

@@ -51,7 +51,7 @@ int RunInvocation(const Invocation& inv, Edition edition) {
         case CommandKind::Manifest:
             return GenerateManifest(inv.path, inv.timestamp, inv.bootloader);
         case CommandKind::SwdReflash:
-            return ReflashRadioOverSwd(inv.softDevice, inv.address, inv.path);
+            return ReflashRadioOverSwd(inv.softDevice, inv.address, inv.path, inv.addressWord);
     }
     return PrintUsage(inv.programPath, edition);
 }

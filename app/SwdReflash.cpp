@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "app/CommandLine.h"
 #include "app/Commands.h"
 #include "device/QuorlControllerRadioSWDDevice.h"
 #include "image/ImageFile.h"
@@ -72,12 +73,20 @@ bool FitsAddressSpace(const char* what, std::uint64_t address, std::uint64_t siz
 }
 
 // Every check that needs no device, so that a mistyped name or address leaves
-// the radio's firmware as it is: both files stream whole, and each image fits
+// the radio's firmware as it is: the address is a number, both files stream
+// whole (their bytes as many as their sizes say), and each image fits
 // where it goes. After a full chip erase nothing is erased again, so an
 // application that starts inside the SoftDevice would be programmed over it:
 // flash bits only clear, and neither image would survive.
 bool ImagesFit(const std::optional<std::string>& softDevicePath, std::uint32_t applicationAddress,
-               const std::string& applicationPath) {
+               const std::string& applicationPath, const std::optional<std::string>& addressWord) {
+    // A forgotten address ("-s softdevice.bin radio_app.bin") would put the
+    // application at 0, over the SoftDevice's pages.
+    if (addressWord && !IsAddressNumber(*addressWord)) {
+        std::cout << "ERROR: Application address " << *addressWord << " is not a number"
+                  << std::endl;
+        return false;
+    }
     std::uint64_t softDeviceEnd = 0;
     if (softDevicePath) {
         const ImageFile softDevice = OpenCheckedImage(*softDevicePath);
@@ -230,10 +239,11 @@ int ProgramFileOverSwd(QuorlControllerRadioSWDDevice& device, std::uint32_t base
 }
 
 int ReflashRadioOverSwd(const std::optional<std::string>& softDevicePath,
-                        std::uint32_t applicationAddress, const std::string& applicationPath) {
+                        std::uint32_t applicationAddress, const std::string& applicationPath,
+                        const std::optional<std::string>& addressWord) {
     std::cout << "Updating radio firmware" << std::endl;
     std::cout << "Attempting to update via USB..." << std::endl;
-    if (!ImagesFit(softDevicePath, applicationAddress, applicationPath)) {
+    if (!ImagesFit(softDevicePath, applicationAddress, applicationPath, addressWord)) {
         return -1;
     }
     QuorlControllerRadioSWDDevice wiredController(kControllerAppProductId);

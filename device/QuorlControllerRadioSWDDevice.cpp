@@ -26,6 +26,7 @@ constexpr std::uint32_t kErasePauseMs = 23;
 constexpr int kReadPolls = 100;
 constexpr std::uint32_t kReadPollPauseMs = 6;
 // Command byte, length byte and the 4-byte address come before a reply's data.
+constexpr std::size_t kReadReplyAddressAt = 2;
 constexpr int kReadReplyHeader = 6;
 constexpr std::size_t kAddressLength = 4;
 
@@ -33,6 +34,14 @@ void PutAddress(std::uint8_t* out, std::uint32_t address) {
     for (std::size_t i = 0; i < kAddressLength; ++i) {
         out[i] = static_cast<std::uint8_t>(address >> (8 * i));
     }
+}
+
+std::uint32_t GetAddress(const std::uint8_t* in) {
+    std::uint32_t address = 0;
+    for (std::size_t i = 0; i < kAddressLength; ++i) {
+        address |= static_cast<std::uint32_t>(in[i]) << (8 * i);
+    }
+    return address;
 }
 
 }  // namespace
@@ -105,7 +114,11 @@ int QuorlControllerRadioSWDDevice::SwdReadMemory(std::uint8_t* destination, std:
     for (int poll = 1;; ++poll) {
         std::array<std::uint8_t, kQuorlReportLength> reply{};
         const std::int32_t r = GetFeatureReport(0, reply.data(), static_cast<std::uint32_t>(wanted));
-        if (r >= wanted && reply[0] == kCmdSwdRead) {
+        // A reply still holding an earlier read carries that read's address
+        // (after the command and length bytes): it is not this read's answer.
+        const bool thisRead = reply[0] == kCmdSwdRead &&
+                              GetAddress(reply.data() + kReadReplyAddressAt) == address;
+        if (r >= wanted && thisRead) {
             std::memcpy(destination, reply.data() + kReadReplyHeader, n);
             return 0;
         }

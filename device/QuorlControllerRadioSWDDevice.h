@@ -37,7 +37,8 @@ public:
 
     // Writes n (at most 56) bytes at a radio address; acknowledged.
     virtual int SwdWriteMemory(std::uint32_t address, const std::uint8_t* data, int n);
-    // Reads n (at most 58) bytes at a radio address into destination.
+    // Reads n (at most 58) bytes at a radio address into destination: only a
+    // reply that names this address counts, polled for up to 100 times.
     virtual int SwdReadMemory(std::uint8_t* destination, std::uint32_t address, std::uint8_t n);
     // Erases the page at a radio address; acknowledged.
     virtual int SwdEraseSector(std::uint32_t address);

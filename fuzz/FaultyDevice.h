@@ -23,6 +23,9 @@ class Faulty : public Model {
 public:
     using Model::Model;
 
+    // SWD read replies passed on with a data byte flipped.
+    int swdReadDataFlipped = 0;
+
     bool OnSetFeature(const sim::Bytes& data) override {
         limits::CountTransfer();
         const Fault fault = Take(setFaults);
@@ -90,9 +93,15 @@ public:
             case 7:  // not the report that was asked for
                 (*reply)[0] ^= 0xFF;
                 break;
-            default:  // one byte of the report flipped
-                (*reply)[fault.param % reply->size()] ^= 0xFF;
+            default: {  // one byte of the report flipped
+                const std::size_t at = fault.param % reply->size();
+                (*reply)[at] ^= 0xFF;
+                // An SWD read's data carries no check: no one can notice this.
+                if ((*reply)[0] == sim::kSwdRead && at >= kSwdReadDataOffset) {
+                    ++swdReadDataFlipped;
+                }
                 break;
+            }
         }
         return reply;
     }
@@ -133,6 +142,7 @@ public:
 private:
     static constexpr std::size_t kReportLength = 64;
     static constexpr std::size_t kStatusOffset = 6;
+    static constexpr std::size_t kSwdReadDataOffset = 2 + sim::kSwdAddressLength;
     static constexpr std::uint32_t kSlowStepMs = 20;
     static constexpr std::uint32_t kBounceStepMs = 100;
 

@@ -42,12 +42,22 @@ std::uint64_t ImageBytesFrom(std::FILE* file, std::int64_t offset) {
 }
 
 bool ReadsToTheEnd(std::FILE* file) {
+    const std::optional<std::uint64_t> reported = ImageFileSize(file);
     std::vector<char> buffer(kReadThroughBufferSize);
-    while (std::fread(buffer.data(), 1, buffer.size(), file) == buffer.size()) {
+    std::uint64_t count = 0;
+    for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;) {
+        count += n;
+        if (n < buffer.size()) {
+            break;
+        }
     }
     const bool readable = !std::ferror(file);
     std::clearerr(file);
-    return readable && platform::SeekFile(file, 0);
+    // Commands plan by the reported size (pages to erase or keep, the
+    // dongle's pages): a file whose bytes say otherwise (procfs, some FUSE
+    // and sysfs files report 0) cannot be streamed as what it claims to be.
+    const bool sizeHolds = !reported || *reported == count;
+    return readable && sizeHolds && platform::SeekFile(file, 0);
 }
 
 void ReportUnableToOpen(const std::string& path) {

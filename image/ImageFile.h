@@ -30,8 +30,10 @@ std::optional<std::uint64_t> ImageFileSize(std::FILE* file);
 std::uint64_t ImageBytesFrom(std::FILE* file, std::int64_t offset);
 
 // Reads the open file through to its end and rewinds it: false when a read
-// fails anywhere (a bad sector, a special file that opens but cannot be read)
-// or when it cannot be read a second time (a pipe).
+// fails anywhere (a bad sector, a special file that opens but cannot be read),
+// when the bytes read differ from the size the file reports (a procfs file
+// of size 0 that has content), or when it cannot be read a second time (a
+// pipe).
 bool ReadsToTheEnd(std::FILE* file);
 
 // Writes "Unable to open: " and the path as a line on standard error.

@@ -31,7 +31,7 @@ constexpr size_t kDeclaredReportLength = 64;
 
 // A failed call: hidraw leaves the reason in errno, Windows' back end does not.
 void SetErrno(int error) {
-    if (sim::Host().setsErrno) {
+    if (sim::Host().setsErrno && !sim::World::Get().errnoWithheld) {
         errno = error;
     }
 }
@@ -110,8 +110,10 @@ hid_device_info* DeviceInfo(const sim::SimDevice& device, std::size_t collection
     const sim::HidUsage& usage = descriptor.usages.at(collection);
     const std::string path = device.Path(collection);
     auto* info = new hid_device_info{};
-    info->path = new char[path.size() + 1];
-    std::memcpy(info->path, path.c_str(), path.size() + 1);
+    if (!device.listedWithoutPath) {
+        info->path = new char[path.size() + 1];
+        std::memcpy(info->path, path.c_str(), path.size() + 1);
+    }
     info->vendor_id = device.vendorId;
     info->product_id = device.productId;
     info->serial_number = CopyWide(descriptor.serialNumber);

@@ -76,6 +76,7 @@ void World::Reset() {
     enumerations = 0;
     presenceChecks = 0;
     stderrIsTerminal.reset();
+    errnoWithheld = false;
     terminalColumns = 80;
 }
 

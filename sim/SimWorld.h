@@ -136,6 +136,7 @@ public:
     // the transfer after them never returns (a device that stopped answering).
     std::int64_t dieAfterReports = -1;
     std::int64_t hangAfterReports = -1;
+    bool listedWithoutPath = false;    // hidapi's enumeration gives it a null path
 
     std::uint64_t setReportsTaken = 0;
     // When unplugAfterReports pulled the device out, in virtual time.
@@ -209,6 +210,9 @@ public:
     std::uint64_t failedTransfers = 0;
     std::uint64_t enumerations = 0;
     std::uint64_t presenceChecks = 0;
+    // hidapi leaves errno as it was after a failure, even where the system's
+    // back end sets it, so that the tool is seen deciding without it.
+    bool errnoWithheld = false;
     // The console as the tool sees it: a test may pretend standard error is a terminal.
     std::optional<bool> stderrIsTerminal;
     int terminalColumns = 80;

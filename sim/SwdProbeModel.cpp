@@ -34,6 +34,7 @@ bool SwdProbeModel::OnCommand(ControllerModel& host, std::uint8_t code, const By
         ++restarts;
         swdMode = false;
         pendingReadReply.reset();
+        lastReadReply.reset();
         host.ReenumerateAt(World::Get().NowMs() + host.rebootDelayMs, host.appProductId);
         host.ack.Disarm();
         accepted = true;
@@ -148,9 +149,13 @@ std::optional<Bytes> SwdProbeModel::OnGetFeature(ControllerModel& /*host*/) {
         --shortReadReplies;
         return Bytes(pendingReadReply->begin(), pendingReadReply->begin() + kShortReplyLength);
     }
-    std::optional<Bytes> reply;
-    reply.swap(pendingReadReply);
-    return reply;
+    if (staleReadReplies > 0 && lastReadReply) {
+        --staleReadReplies;
+        return lastReadReply;
+    }
+    lastReadReply.swap(pendingReadReply);
+    pendingReadReply.reset();
+    return lastReadReply;
 }
 
 }  // namespace sim

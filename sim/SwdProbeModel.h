@@ -32,6 +32,9 @@ public:
     int chipEraseFailures = 0;                 // the next N chip erases fail
     int withheldReadReplies = 0;  // read replies come this many polls late
     int shortReadReplies = 0;     // the next N read replies carry only 3 bytes
+    // The next N polls for a read are answered with the previous read's
+    // reply (its address and data), which the probe has not yet replaced.
+    int staleReadReplies = 0;
     bool refuseEnd = false;       // the end of SWD mode is refused
 
     // What the probe was asked to do.
@@ -47,6 +50,7 @@ private:
     bool swdMode = false;
     std::uint64_t swdGeneration = 0;  // the host's run in which SWD mode was entered
     std::optional<Bytes> pendingReadReply;
+    std::optional<Bytes> lastReadReply;  // the last reply handed over
 };
 
 }  // namespace sim

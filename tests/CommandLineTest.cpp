@@ -112,6 +112,7 @@ TEST(CommandLine, StandardReflashTakesOneFile) {
     EXPECT_EQ(inv.kind, CommandKind::SwdReflash);
     EXPECT_EQ(inv.path, "app.bin");
     EXPECT_EQ(inv.address, 0u);
+    EXPECT_FALSE(inv.addressWord.has_value());
     EXPECT_FALSE(inv.softDevice.has_value());
     EXPECT_EQ(Parse({"-s", "98304", "app.bin"}).kind, CommandKind::Usage);
     EXPECT_EQ(Parse({"-s", "sd.bin", "98304", "app.bin"}).kind, CommandKind::Usage);
@@ -121,6 +122,7 @@ TEST(CommandLine, CompactReflashTakesAddressAndOptionalSoftDevice) {
     const Invocation app = Parse({"-s", "98304", "app.bin"}, Edition::Compact);
     EXPECT_EQ(app.kind, CommandKind::SwdReflash);
     EXPECT_EQ(app.address, 98304u);
+    EXPECT_EQ(app.addressWord, std::optional<std::string>("98304"));
     EXPECT_EQ(app.path, "app.bin");
     EXPECT_FALSE(app.softDevice.has_value());
 
@@ -153,6 +155,14 @@ TEST(CommandLine, AddressesReadInTheirBase) {
     EXPECT_EQ(ParseAddress(" 5"), 0u);
     EXPECT_EQ(ParseAddress("0xFFFFFFFF"), 0xFFFFFFFFu);
     EXPECT_EQ(ParseAddress("99999999999"), 0xFFFFFFFFu);
+    // Only a word that is a number as a whole is taken as an address.
+    for (const char* word : {"98304", "0x18000", "0X1f", "0300000", "0", "00", "99999999999"}) {
+        EXPECT_TRUE(IsAddressNumber(word)) << word;
+    }
+    for (const char* word :
+         {"", "app.bin", "1024kb", "09", "0x", "0xg", "0x18000 ", "-98304", "+5", " 5", "1e5"}) {
+        EXPECT_FALSE(IsAddressNumber(word)) << word;
+    }
 }
 
 }  // namespace

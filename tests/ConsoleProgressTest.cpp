@@ -38,7 +38,16 @@ TEST_F(ConsoleProgress, BarReachesTheWholeImageAndIsErasedBeforeTheNextLine) {
     // The last thing drawn is cleared again.
     EXPECT_EQ(run.err.substr(run.err.size() - 3), "\033[K");
     EXPECT_EQ(WithoutProgressBar(run.err), "");
+    // Four hundred data reports, drawn at most once per 250 ms of the run
+    // besides the first drawing and the last (the whole image).
+    std::size_t draws = 0;
+    for (std::size_t at = 0; (at = run.err.find("\0337", at)) != std::string::npos; ++at) {
+        ++draws;
+    }
+    EXPECT_GE(draws, 2u);
+    EXPECT_LE(draws, 2 + world.NowMs() / 250) << "in " << world.NowMs() << " ms";
     // Standard output is the same as on a pipe.
+    ASSERT_GE(run.OutLines().size(), 6u) << run.out;
     EXPECT_EQ(run.OutLines()[4], kTransferring);
     EXPECT_EQ(run.OutLines()[5], kVerifying);
 }

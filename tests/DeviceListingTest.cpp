@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "devices/ListingProgram.h"
+#include "sim/DongleAppModel.h"
 #include "sim/DongleBootloaderModel.h"
 #include "sim/HostConventions.h"
 #include "sim/TivaneModel.h"
@@ -70,6 +71,53 @@ TEST_F(DeviceListing, MixedDevicesOneLineEachInBusOrder) {
                        "\"Tivane\"  " + tivane.serial.serialPort + "  " + SerialPortAccess());
     EXPECT_EQ(run.OutLines(), expected);
     EXPECT_EQ(run.err, "");
+    ExpectNothingSent();
+}
+
+// Every state the family shows, and the entries a listing must not trust:
+// control characters in a device string, a HID entry without a path (which
+// no test of access can open), a serial port without a node, and bytes that
+// are not UTF-8, which the JSON document replaces instead of failing on.
+TEST_F(DeviceListing, EveryStateAndTheOddEntries) {
+    auto& controller = world.Add<ControllerModel>();
+    controller.descriptor.serialNumber = L"QC\x1b[2J\t12";
+    auto& dongleApp = world.Add<sim::DongleAppModel>();
+    auto& tivaneBootloader = world.Add<sim::TivaneModel>(ControllerModel::Mode::Bootloader);
+    auto& pathless = world.Add<sim::DongleBootloaderModel>();
+    pathless.listedWithoutPath = true;
+    auto& tivane = world.Add<sim::TivaneModel>();
+    tivane.serial.product = "Tiv\xC3ne";
+    tivane.serial.serialPort = "";
+
+    const RunResult run = RunListing({});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.OutLines(),
+              (Transcript{
+                  "controller application     28de:1102  release 1.04  serial QC?[2J?12  "
+                  "\"Quorl Wired Controller\"  " + controller.Path() + "  can open",
+                  "dongle application         28de:1142  release 2.03  serial QD3B0457  "
+                  "\"Quorl Wireless Dongle\"  " + dongleApp.Path() + "  can open",
+                  "Tivane HID bootloader      28de:1071  release 1.00  serial TV1C0093  "
+                  "\"Tivane Bootloader\"  " + tivaneBootloader.Path() + "  can open",
+                  "dongle bootloader          28de:1042  release 1.03  "
+                  "\"Quorl Dongle Bootloader\"  (no port)  cannot open",
+                  "Tivane serial application  2548:1001  release 1.00  serial TV1C0093  "
+                  "\"Tiv\xC3ne\"  (no port)  cannot open"}));
+    EXPECT_EQ(run.err, "");
+
+    const RunResult json = RunListing({"--json"});
+    EXPECT_EQ(json.status, 0);
+    EXPECT_EQ(json.err, "");
+    const nlohmann::json devices = nlohmann::json::parse(json.out).at("devices");
+    ASSERT_EQ(devices.size(), 5u) << json.out;
+    EXPECT_EQ(devices[0]["serial"], "QC\u001b[2J\t12");  // escaped, not replaced
+    EXPECT_EQ(devices[1]["state"], "application");
+    EXPECT_EQ(devices[2]["state"], "HID bootloader");
+    EXPECT_EQ(devices[3]["path"], nullptr);
+    EXPECT_EQ(devices[3]["access"], "failed");
+    EXPECT_EQ(devices[4]["product"], "Tiv\uFFFDne");
+    EXPECT_EQ(devices[4]["path"], nullptr);
+    EXPECT_EQ(devices[4]["access"], "failed");
     ExpectNothingSent();
 }
 
@@ -139,6 +187,10 @@ TEST_F(DeviceListing, UsageOnHelpAndOnAnythingElse) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.OutLines().at(0), "usage: quorl-devices [--json]");
     EXPECT_EQ(help.err, "");
+    const RunResult shortHelp = RunListing({"-h"});
+    EXPECT_EQ(shortHelp.status, 0);
+    EXPECT_EQ(shortHelp.out, help.out);
+    EXPECT_EQ(shortHelp.err, "");
     for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
              {"--list"}, {"-j"}, {"--json", "controller"}}) {
         const RunResult run = RunListing(words);

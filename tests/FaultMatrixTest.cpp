@@ -35,6 +35,7 @@ enum class Command {
     RadioUpdate,        // "_module" image path
     SwdReflash,         // standard edition: -s file
     SwdReflashWithSd,   // compact edition: -s softdevice address application
+    SwdReflashAtAddress,// compact edition: -s address application, the address unaligned
     DongleUpgrade,      // "_dongle" image path
     TivaneUpdate,       // "ivane" image path
     Reboot,             // -b
@@ -58,6 +59,9 @@ enum class Holds {
 
 constexpr int kAll = INT_MAX;
 constexpr std::uint32_t kSdAppAddress = 98304;
+// Inside the page at 98304, whose 1000 bytes below the address hold the
+// earlier firmware and must keep it.
+constexpr std::uint32_t kUnalignedAddress = 99304;
 
 // The devices of a command's bench, and the files it is given.
 struct Bench {
@@ -118,6 +122,9 @@ std::vector<Span> FilePages(Command command) {
     if (command == Command::SwdReflash) {
         return {pages(0, kSwdImage.size())};
     }
+    if (command == Command::SwdReflashAtAddress) {
+        return {pages(kUnalignedAddress, kSwdImage.size())};
+    }
     return {pages(0, kSoftDevice.size()), pages(kSdAppAddress, kSdApplication.size())};
 }
 
@@ -133,16 +140,24 @@ bool InFilePages(Command command, std::size_t address) {
 // Each byte of the flash against what the command may have left there.
 void CheckRadioFlash(Command command, const Bench& bench, Holds holds) {
     const Bytes& flash = bench.Probe().flash.Contents();
-    const bool chipErased = command == Command::SwdReflashWithSd && holds != Holds::OldImage &&
-                            bench.Probe().flash.chipErases > 0;
+    // The SoftDevice form begins by erasing the whole chip: every row that
+    // got past it (all but those that change nothing) leaves erased flash
+    // outside the files.
+    const bool chipErased = command == Command::SwdReflashWithSd && holds != Holds::OldImage;
+    EXPECT_EQ(bench.Probe().flash.chipErases, chipErased ? 1 : 0);
     Bytes expected = Repeating(kOldFlash, 0, flash.size());
     if (chipErased) {
         std::fill(expected.begin(), expected.end(), 0xFF);
     }
     if (holds == Holds::NewImage) {
-        if (command == Command::SwdReflash) {
-            std::fill(expected.begin(), expected.begin() + 3072, 0xFF);
-            std::copy(kSwdImage.begin(), kSwdImage.end(), expected.begin());
+        if (command == Command::SwdReflash || command == Command::SwdReflashAtAddress) {
+            // The file's pages are erased and the file written; the bytes of
+            // the first page below an unaligned address are written back.
+            const Span span = FilePages(command).front();
+            const std::size_t base = command == Command::SwdReflash ? 0 : kUnalignedAddress;
+            std::fill(expected.begin() + static_cast<long>(base),
+                      expected.begin() + static_cast<long>(span.to), 0xFF);
+            std::copy(kSwdImage.begin(), kSwdImage.end(), expected.begin() + static_cast<long>(base));
         } else {
             std::copy(kSoftDevice.begin(), kSoftDevice.end(), expected.begin());
             std::copy(kSdApplication.begin(), kSdApplication.end(),
@@ -212,6 +227,7 @@ void CheckDevices(Command command, const Bench& bench, Holds holds) {
             break;
         case Command::SwdReflash:
         case Command::SwdReflashWithSd:
+        case Command::SwdReflashAtAddress:
             CheckRadioFlash(command, bench, holds);
             EXPECT_EQ(bench.Probe().restarts, holds == Holds::NewImage ? 1 : 0);
             break;
@@ -263,6 +279,7 @@ Bench PlugBench(sim::World& world, Command command) {
             break;
         case Command::SwdReflash:
         case Command::SwdReflashWithSd:
+        case Command::SwdReflashAtAddress:
         case Command::Reboot:
             bench.controller = &world.Add<ControllerModel>();
             break;
@@ -303,6 +320,10 @@ RunResult RunCommand(Command command) {
         case Command::SwdReflash: {
             TempFile file(kSwdImage, "_radio_app.bin");
             return RunTool({"-s", file.Path()});
+        }
+        case Command::SwdReflashAtAddress: {
+            TempFile file(kSwdImage, "_radio_app.bin");
+            return RunTool({"-s", std::to_string(kUnalignedAddress), file.Path()}, Edition::Compact);
         }
         case Command::SwdReflashWithSd: {
             TempFile softDevice(kSoftDevice, "_softdevice.bin");
@@ -466,6 +487,22 @@ std::vector<FaultCase> AllRows() {
         {C::SwdReflashWithSd, "UnpluggedAfterTheChipErase", UnpluggedAfter(2), -1, Out, kChipEraseFailed, H::FilePagesOnly},
         {C::SwdReflashWithSd, "UnpluggedAfterTheFirstWrite", UnpluggedAfter(3), -1, Out, kSdFailed, H::FilePagesOnly},
 
+        // Full radio reflash, compact edition, at 99304: the first page's
+        // 1000 bytes below the address are read (18 reads), the page erased
+        // and they are written back before the file is written.
+        {C::SwdReflashAtAddress, "Healthy", [](Bench&) {}, 0, Out, kReflashed, H::NewImage},
+        {C::SwdReflashAtAddress, "OneReadReplyLate", [](Bench& b) { b.Probe().withheldReadReplies = 1; }, 0, Out, kReflashed, H::NewImage},
+        {C::SwdReflashAtAddress, "OneShortReadReply", [](Bench& b) { b.Probe().shortReadReplies = 1; }, 0, Out, kReflashed, H::NewImage},
+        // The previous read's reply, once: not taken for this read's bytes.
+        {C::SwdReflashAtAddress, "OneStaleReadReply", [](Bench& b) { b.Probe().staleReadReplies = 1; }, 0, Out, kReflashed, H::NewImage},
+        {C::SwdReflashAtAddress, "StaleReadRepliesAlways", [](Bench& b) { b.Probe().staleReadReplies = kAll; }, -1, Out, kAppFailed, H::OldImage},
+        {C::SwdReflashAtAddress, "ReadRepliesWithheldAlways", [](Bench& b) { b.Probe().withheldReadReplies = kAll; }, -1, Out, kAppFailed, H::OldImage},
+        {C::SwdReflashAtAddress, "EraseFailsOnTheFirstPage", [](Bench& b) { b.Probe().failEraseAt = 98304; }, -1, Out, kAppFailed, H::OldImage},
+        {C::SwdReflashAtAddress, "WriteBackFails", [](Bench& b) { b.Probe().failWriteAt = 98304 + 100; }, -1, Out, kAppFailed, H::FilePagesOnly},
+        // Start, 18 read requests, the erase.
+        {C::SwdReflashAtAddress, "UnpluggedDuringTheReads", UnpluggedAfter(2), -1, Out, kAppFailed, H::OldImage},
+        {C::SwdReflashAtAddress, "UnpluggedAfterTheErase", UnpluggedAfter(20), -1, Out, kAppFailed, H::FilePagesOnly},
+
         // Dongle upgrade ("_dongle"), the dongle in its bootloader.
         {C::DongleUpgrade, "Healthy", [](Bench&) {}, 0, Out, kDongleUpgraded, H::NewImage},
         {C::DongleUpgrade, "Absent", Absent(), -1, Out, kDongleOpenError, H::OldImage},
@@ -561,6 +598,7 @@ const char* CommandName(Command command) {
         case C::RadioUpdate: return "RadioUpdate";
         case C::SwdReflash: return "SwdReflash";
         case C::SwdReflashWithSd: return "SwdReflashWithSoftDevice";
+        case C::SwdReflashAtAddress: return "SwdReflashAtAnUnalignedAddress";
         case C::DongleUpgrade: return "DongleUpgrade";
         case C::TivaneUpdate: return "TivaneUpdate";
         case C::Reboot: return "RebootIntoBootloader";

@@ -186,6 +186,35 @@ TEST_F(SwdChannel, ReadReturnsTheDataBytesOfTheReply) {
     ASSERT_EQ(radio.SwdReadMemory(one.data(), 0x20, 1), 0);
     EXPECT_EQ(one[0], old[0x20]);
     EXPECT_TRUE(world.Pauses().size() == startPauses);  // answered on the first poll
+    // Each reply names its read: command, length, then the read's address.
+    std::vector<sim::Bytes> headers;
+    for (const sim::WireRecord& record : controller->wire) {
+        if (record.transfer == sim::Transfer::GetFeature && record.bytes.size() >= 6) {
+            headers.emplace_back(record.bytes.begin(), record.bytes.begin() + 6);
+        }
+    }
+    EXPECT_EQ(headers, (std::vector<sim::Bytes>{HexBytes("C8 3E 34 12 00 00"),
+                                                HexBytes("C8 05 20 00 00 00")}));
+}
+
+// A reply that still holds the previous read (same command byte, that read's
+// address and data) is not this read's answer: it is polled past, and a read
+// that gets nothing else fails with nothing copied.
+TEST_F(SwdChannel, ReadTakesOnlyTheReplyThatNamesItsAddress) {
+    probe->flash.Fill(PatternBytes(4096, 9));
+    StartSwd();
+    std::array<std::uint8_t, 16> first{};
+    ASSERT_EQ(radio.SwdReadMemory(first.data(), 0x100, 16), 0);
+    std::array<std::uint8_t, 16> buffer{};
+    probe->staleReadReplies = 1;
+    EXPECT_EQ(radio.SwdReadMemory(buffer.data(), 0x200, 16), 0);
+    EXPECT_EQ(sim::Bytes(buffer.begin(), buffer.end()), probe->flash.Read(0x200, 16));
+    EXPECT_EQ(PausesSinceStart(), std::vector<std::uint32_t>{6});  // one poll passed over
+
+    buffer.fill(0x77);
+    probe->staleReadReplies = 100;
+    EXPECT_EQ(radio.SwdReadMemory(buffer.data(), 0x300, 16), -1);
+    EXPECT_EQ(sim::Bytes(buffer.begin(), buffer.end()), sim::Bytes(16, 0x77));  // nothing copied
 }
 
 TEST_F(SwdChannel, ReadPollsUpToAHundredTimesForItsReply) {

@@ -60,6 +60,21 @@ protected:
         return Repeating(oldFlash, address, length);
     }
     Pages Erased() const { return probe->flash.pagesErased; }
+    // A compact command line refused after the first two lines, before the
+    // controller is opened: nothing reaches it, and the radio keeps its flash.
+    void ExpectRefusedBeforeTheController(const std::vector<std::string>& args,
+                                          const std::string& line) {
+        world.Reset();
+        PlugController();
+        const RunResult result = RunTool(args, Edition::Compact);
+        EXPECT_EQ(result.status, -1);
+        EXPECT_EQ(result.OutLines(), (Transcript{kUpdatingRadio, kViaUsb, line}));
+        EXPECT_EQ(result.err, "");
+        EXPECT_TRUE(world.OpenAttempts().empty());
+        EXPECT_TRUE(controller->wire.empty());
+        EXPECT_EQ(probe->flash.chipErases, 0);
+        EXPECT_EQ(Flash(0, 1024), OldFlash(0, 1024));
+    }
     std::size_t Writes() const { return controller->SentReports(sim::kSwdWrite).size(); }
 
     const Bytes oldFlash = PatternBytes(5000, 77);
@@ -151,6 +166,7 @@ TEST_F(SwdReflash, EachPageIsErasedOnceJustBeforeItsFirstWrite) {
     const RunResult result = RunTool({"-s", file.Path()});
 
     EXPECT_EQ(result.status, 0);
+    ASSERT_GE(result.OutLines().size(), 9u) << result.out;
     EXPECT_EQ(result.OutLines()[8], ".......");
     EXPECT_EQ(Flash(0, 8000), app);
     EXPECT_EQ(Flash(8192, 1024), OldFlash(8192, 1024));
@@ -165,12 +181,21 @@ TEST_F(SwdReflash, EachPageIsErasedOnceJustBeforeItsFirstWrite) {
 // The page holding an unaligned base also holds bytes the file does not own:
 // before the base and, for a file that ends inside the page, after its end.
 // Over the earlier firmware, writing the file without an erase would corrupt
-// it; the page is read, erased, and those bytes are written back.
+// it; the page is read, erased, and those bytes are written back. A reply
+// that still holds the previous read (its address, its bytes) is no answer
+// to the next one: taken, it would be written back in its place.
 TEST_F(SwdReflash, UnalignedBasePageKeepsTheBytesTheFileDoesNotOwn) {
-    for (const auto& [base, size] : {std::pair{99304u, 1200u}, std::pair{1000u, 23u}}) {
-        SCOPED_TRACE(base);
+    struct Case {
+        std::uint32_t base;
+        std::uint32_t size;
+        int staleReplies;
+    };
+    for (const auto& [base, size, staleReplies] :
+         {Case{99304, 1200, 0}, Case{1000, 23, 0}, Case{99304, 1200, 1}, Case{1000, 23, 5}}) {
+        SCOPED_TRACE(std::to_string(base) + " stale " + std::to_string(staleReplies));
         world.Reset();
         PlugController();
+        probe->staleReadReplies = staleReplies;
         const auto app = PatternBytes(size, 6);
         TempFile file(app);
         const std::uint32_t page = base / 1024 * 1024;
@@ -309,17 +334,24 @@ TEST_F(SwdReflash, SectorEraseFailureNamesThePage) {
     EXPECT_EQ(Writes(), 18u);  // nothing written into the page that was not erased
 
     // At an unaligned base, the base's page cannot be erased safely when its
-    // other bytes cannot be read first: nothing is erased or written.
-    world.Reset();
-    PlugController();
-    probe->withheldReadReplies = 1000;
-    const RunResult unread = RunTool({"-s", "98400", file.Path()}, Edition::Compact);
-    EXPECT_EQ(unread.status, -1);
-    EXPECT_EQ(unread.OutLines(),
-              ApplicationOnly(98400, file.Path(),
-                              {"", "Error: Sector erase failed at address98304", kAppFailed}));
-    EXPECT_TRUE(Erased().empty());
-    EXPECT_EQ(Writes(), 0u);
+    // other bytes cannot be read first: nothing is erased or written. Replies
+    // withheld, or only stale ones (the first read's reply, given to the
+    // second for a hundred polls): the read fails either way.
+    for (const bool stale : {false, true}) {
+        SCOPED_TRACE(stale ? "stale replies" : "replies withheld");
+        world.Reset();
+        PlugController();
+        (stale ? probe->staleReadReplies : probe->withheldReadReplies) = 1000;
+        const RunResult unread = RunTool({"-s", "98400", file.Path()}, Edition::Compact);
+        EXPECT_EQ(unread.status, -1);
+        EXPECT_EQ(unread.OutLines(),
+                  ApplicationOnly(98400, file.Path(),
+                                  {"", "Error: Sector erase failed at address98304", kAppFailed}));
+        EXPECT_EQ(controller->SentReports(sim::kSwdRead).size(), stale ? 2u : 1u);
+        EXPECT_TRUE(Erased().empty());
+        EXPECT_EQ(Writes(), 0u);
+        EXPECT_EQ(Flash(98304, 1024), OldFlash(98304, 1024));
+    }
 }
 
 // Found with the other checks, before anything reaches the controller, and
@@ -329,19 +361,8 @@ TEST_F(SwdReflash, AFileRunningPastTheAddressSpaceIsNotWrappedOntoAddressZero) {
     TempFile sd(PatternBytes(300, 3));
     for (const auto& args : {std::vector<std::string>{"-s", "0xFFFFFFF0", file.Path()},
                              std::vector<std::string>{"-s", sd.Path(), "0xFFFFFFF0", file.Path()}}) {
-        world.Reset();
-        PlugController();
-
-        const RunResult result = RunTool(args, Edition::Compact);
-
-        EXPECT_EQ(result.status, -1);
-        EXPECT_EQ(result.OutLines(),
-                  (Transcript{kUpdatingRadio, kViaUsb,
-                              "ERROR: Application at 4294967280 runs past the end of the address "
-                              "space, to 4294967380"}));
-        EXPECT_TRUE(controller->wire.empty());
-        EXPECT_EQ(probe->flash.chipErases, 0);
-        EXPECT_EQ(Flash(0, 1024), OldFlash(0, 1024));
+        ExpectRefusedBeforeTheController(args, "ERROR: Application at 4294967280 runs past the "
+                                               "end of the address space, to 4294967380");
     }
 }
 
@@ -367,12 +388,54 @@ TEST_F(SwdReflash, UnreadableFiles) {
     EXPECT_EQ(Flash(0, 100), OldFlash(0, 100));
 
     // Linux opens this file, and its first read fails: that is no empty image.
+    // The other reports size 0 but holds text: by its size, the page of
+    // address 1000 would need no saving, and would be written unerased.
+    for (const auto& args : {std::vector<std::string>{"-s", "/proc/self/mem"},
+                             std::vector<std::string>{"-s", "1000", "/proc/version"}}) {
+        world.Reset();
+        PlugController();
+        result = RunTool(args, args.size() == 2 ? Edition::Standard : Edition::Compact);
+        EXPECT_EQ(result.status, -1);
+        EXPECT_EQ(result.ErrLines(), Transcript{UnableToOpen(args.back())});
+        EXPECT_EQ(result.OutLines(), (Transcript{kUpdatingRadio, kViaUsb, kAppFailed}));
+        EXPECT_TRUE(controller->wire.empty());
+        EXPECT_EQ(Flash(0, 2048), OldFlash(0, 2048));
+    }
+}
+
+// The compact edition's address word must be a number as a whole: with the
+// address forgotten, the SoftDevice's name would be address 0, and the
+// application would go over the SoftDevice's pages. Refused with the other
+// checks, before the controller is opened, in both forms.
+TEST_F(SwdReflash, AnAddressWordThatIsNotANumberIsRefusedBeforeTheController) {
+    TempFile sd(PatternBytes(300, 3), "_softdevice.bin");
+    TempFile app(PatternBytes(100, 4), "_radio_app.bin");
+    for (const std::string& word : {sd.Path(), std::string("1024kb"), std::string("09"),
+                                    std::string("0x"), std::string("-98304"), std::string(" 5"),
+                                    std::string("")}) {
+        for (const auto& args : {std::vector<std::string>{"-s", word, app.Path()},
+                                 std::vector<std::string>{"-s", sd.Path(), word, app.Path()}}) {
+            SCOPED_TRACE(std::to_string(args.size()) + " words, address '" + word + "'");
+            ExpectRefusedBeforeTheController(
+                args, "ERROR: Application address " + word + " is not a number");
+        }
+    }
+    // Every form the conversion reads keeps its value; too large saturates,
+    // and the wrap check then refuses it.
+    for (const auto& [word, address] :
+         {std::pair{"0", 0u}, std::pair{"98304", 98304u}, std::pair{"0X18000", 98304u},
+          std::pair{"0300000", 98304u}}) {
+        world.Reset();
+        PlugController();
+        const RunResult result = RunTool({"-s", word, app.Path()}, Edition::Compact);
+        EXPECT_EQ(result.status, 0) << word;
+        EXPECT_EQ(Flash(address, 100), PatternBytes(100, 4)) << word;
+    }
     world.Reset();
     PlugController();
-    result = RunTool({"-s", "/proc/self/mem"});
-    EXPECT_EQ(result.status, -1);
-    EXPECT_EQ(result.ErrLines(), Transcript{UnableToOpen("/proc/self/mem")});
-    EXPECT_EQ(result.OutLines(), (Transcript{kUpdatingRadio, kViaUsb, kAppFailed}));
+    EXPECT_EQ(RunTool({"-s", "99999999999", app.Path()}, Edition::Compact).OutLines().back(),
+              "ERROR: Application at 4294967295 runs past the end of the address space, to "
+              "4294967395");
     EXPECT_TRUE(controller->wire.empty());
 }
 

@@ -125,18 +125,33 @@ TEST_F(UnpluggedDevice, RadioUpdateOverTheWirelessLinkEndsPromptly) {
 // Start, erases and writes of three pages, the end of SWD mode, the restart.
 // Once SWD mode was ended the radio is programmed: a lost restart does not
 // change the result.
+Outcome SwdReflashOutcome(std::int64_t k, std::int64_t total) {
+    if (k >= total - 1) {
+        return Outcome{0, kReflashed};
+    }
+    if (k == 1) {  // the start taken, its acknowledgement lost
+        return Outcome{-1, kNoSwdStart};
+    }
+    return Outcome{-1, kAppFailed};
+}
+
 TEST_F(UnpluggedDevice, SwdReflashEndsPromptlyWhereverTheControllerGoes) {
     TempFile file(PatternBytes(3000, 5));
     SweepUnplugPoints([&]() -> sim::SimDevice& { return world.Add<ControllerModel>(); },
-                      {"-s", file.Path()}, Edition::Standard, [](std::int64_t k, std::int64_t total) {
-                          if (k >= total - 1) {
-                              return Outcome{0, kReflashed};
-                          }
-                          if (k == 1) {  // the start taken, its acknowledgement lost
-                              return Outcome{-1, kNoSwdStart};
-                          }
-                          return Outcome{-1, kAppFailed};
-                      });
+                      {"-s", file.Path()}, Edition::Standard, SwdReflashOutcome);
+}
+
+// Where hidraw sets errno, "no such device" tells at once that the device is
+// gone; without it (Windows' back end never sets it) the device's path
+// leaving the listing must tell. The same sweep with errno withheld.
+TEST_F(UnpluggedDevice, SwdReflashEndsPromptlyWithoutErrno) {
+    TempFile file(PatternBytes(3000, 5));
+    SweepUnplugPoints(
+        [&]() -> sim::SimDevice& {
+            world.errnoWithheld = true;
+            return world.Add<ControllerModel>();
+        },
+        {"-s", file.Path()}, Edition::Standard, SwdReflashOutcome);
 }
 
 TEST_F(UnpluggedDevice, SwdReflashWithSoftDeviceEndsPromptly) {

@@ -20,8 +20,12 @@ TEST_F(Usage, BareStartPrintsElevenLinesAndFails) {
 }
 
 TEST_F(Usage, HelpSucceedsWithOneWordAtMost) {
-    EXPECT_EQ(RunTool({"-h"}).status, 0);
-    EXPECT_EQ(RunTool({"-h", "more"}).status, 0);
+    for (const auto& args : std::vector<std::vector<std::string>>{{"-h"}, {"-h", "more"}}) {
+        const RunResult help = RunTool(args);
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.OutLines(), kStandardUsage);
+        EXPECT_EQ(help.err, "");
+    }
     const RunResult tooMany = RunTool({"-h", "a", "b"});
     EXPECT_EQ(tooMany.status, 1);
     EXPECT_EQ(tooMany.OutLines(), kStandardUsage);

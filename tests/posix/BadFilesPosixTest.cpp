@@ -28,23 +28,48 @@ using badfiles::BadFiles;
 using badfiles::FileReader;
 using sim::ControllerModel;
 
+// Bad files as links, named for each reader, to a file of the system;
+// removed again at the end.
+class LinksTo {
+public:
+    explicit LinksTo(std::string target) : target(std::move(target)) {}
+    ~LinksTo() {
+        for (const std::string& path : made) {
+            std::filesystem::remove(path);
+        }
+    }
+    LinksTo(const LinksTo&) = delete;
+    LinksTo& operator=(const LinksTo&) = delete;
+
+    std::string Make(const std::string& name) {
+        const std::string path = (std::filesystem::temp_directory_path() / name).string();
+        std::filesystem::remove(path);
+        std::filesystem::create_symlink(target, path);
+        made.push_back(path);
+        return path;
+    }
+
+private:
+    std::string target;
+    std::vector<std::string> made;
+};
+
 // A file that opens but whose first read fails (Linux's memory file of a
 // process, at addresses nothing is mapped at): no empty image, no checksum of
 // nothing, no update reported as done.
 TEST_F(BadFiles, FileWhoseReadsFailIsNotAnEmptyImage) {
-    std::vector<std::string> made;
-    ExpectEveryReaderRefuses(
-        [&](const std::string& name) {
-            const std::string path = InTempDirectory(name);
-            std::filesystem::remove(path);
-            std::filesystem::create_symlink("/proc/self/mem", path);
-            made.push_back(path);
-            return path;
-        },
-        true);
-    for (const std::string& path : made) {
-        std::filesystem::remove(path);
-    }
+    LinksTo links("/proc/self/mem");
+    ExpectEveryReaderRefuses([&](const std::string& name) { return links.Make(name); }, true);
+}
+
+// A file that reports size 0 and holds text (procfs; some FUSE and sysfs
+// files): every update plans by an image's size, so its bytes must be as
+// many as that says. Refused before any device is touched.
+TEST_F(BadFiles, FileWithMoreBytesThanItsSizeIsRefused) {
+    ASSERT_EQ(std::filesystem::file_size("/proc/version"), 0u);
+    LinksTo links("/proc/version");
+    ExpectEveryReaderRefuses([&](const std::string& name) { return links.Make(name); }, false,
+                             true);
 }
 
 // The image reads well for its checksum, then fails to read for the

@@ -63,6 +63,28 @@ TEST(ConsoleProgressProcess, SwdMarksReadAsBeforeBesideTheBar) {
     EXPECT_EQ(WithoutProgressBar(Normalised(terminal.out)), piped.out);
 }
 
+// What a script sees of two compact "-s" command lines that must change
+// nothing: the address forgotten (the SoftDevice's name in its place), and
+// a file that reports size 0 but holds text. Status 255 and the reason.
+TEST(ConsoleProgressProcess, CompactReflashRefusedBeforeTheControllerIsOpened) {
+    TempFile softDevice(PatternBytes(300, 3), "_softdevice.bin");
+    TempFile application(PatternBytes(100, 4), "_radio_app.bin");
+    const ChildOutput forgotten = RunOnPipes(
+        QUORL_SIM_COMPACT_APP, {"-s", softDevice.Path(), application.Path()}, kController);
+    EXPECT_EQ(forgotten.status, 255);
+    EXPECT_EQ(forgotten.out, "Updating radio firmware\nAttempting to update via USB...\n"
+                             "ERROR: Application address " + softDevice.Path() +
+                                 " is not a number\n");
+    EXPECT_EQ(forgotten.err, "");
+
+    const ChildOutput sizeZero =
+        RunOnPipes(QUORL_SIM_COMPACT_APP, {"-s", "1000", "/proc/version"}, kController);
+    EXPECT_EQ(sizeZero.status, 255);
+    EXPECT_EQ(sizeZero.out, "Updating radio firmware\nAttempting to update via USB...\n"
+                            "ERROR: Application programming failed\n");
+    EXPECT_EQ(sizeZero.err, "Unable to open: /proc/version\n");
+}
+
 // A release script must not take a checksum, header line or manifest that
 // never reached standard output (a full disk) for a success.
 TEST(ConsoleProgressProcess, ReleaseArtefactThatCannotBeWrittenFails) {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,10 +18,45 @@ std::string ReadAll(int fd) {
     return text;
 }
 
+int ExitStatus(int waitStatus) { return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1; }
+
 int WaitStatus(pid_t child) {
     int status = 0;
     waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ExitStatus(status);
+}
+
+// Everything the child wrote to the terminal. A read of the terminal's far
+// end can come back empty or failed while the child still runs, and the
+// kernel may still hold output when the child is gone: reading goes on until
+// the child has exited, then until the terminal holds nothing more.
+std::string ReadTerminal(int master, pid_t child, int& exitStatus) {
+    std::string text;
+    char buffer[4096];
+    for (bool exited = false; !exited;) {
+        pollfd ready{master, POLLIN, 0};
+        if (poll(&ready, 1, 10) > 0 && (ready.revents & POLLIN) != 0) {
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n > 0) {
+                text.append(buffer, static_cast<std::size_t>(n));
+                continue;
+            }
+        }
+        int status = 0;
+        exited = waitpid(child, &status, WNOHANG) == child;
+        if (exited) {
+            exitStatus = ExitStatus(status);
+        } else if ((ready.revents & (POLLHUP | POLLERR)) != 0) {
+            usleep(1000);  // the terminal hung up before the child's exit
+        }
+    }
+    // Drained: once the child is gone, a read never waits; it ends with
+    // EIO (or EAGAIN should another process still hold the terminal).
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
 }
 
 [[noreturn]] void Exec(const std::string& program, const std::vector<std::string>& args,
@@ -53,9 +89,8 @@ ChildOutput RunOnTerminal(const std::string& program, const std::vector<std::str
     if (child < 0) {
         return output;
     }
-    output.out = ReadAll(master);  // ends with EIO once the child is gone
+    output.out = ReadTerminal(master, child, output.status);
     close(master);
-    output.status = WaitStatus(child);
     return output;
 }
 
