@@ -76,6 +76,8 @@ struct BenchRow {
     Environment environment = {};
 };
 
+void PrintTo(const BenchRow& row, std::ostream* os) { *os << row.name; }
+
 class StationBench : public ::testing::TestWithParam<BenchRow> {};
 
 TEST_P(StationBench, EveryUnitIsRecordedWithItsOwnOutcome) {
