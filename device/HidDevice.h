@@ -32,7 +32,8 @@ public:
     HidDevice(const HidDevice&) = delete;
     HidDevice& operator=(const HidDevice&) = delete;
 
-    // Closes any open handle, then opens the first device with our IDs.
+    // Closes any open handle, then opens the first device with our IDs (the
+    // one at the unit's port, under a unit limit: device/UnitLimit.h).
     virtual bool Open();
     virtual void Close();
     // Count of report bytes received, the report-ID byte not counted; -1 on failure.

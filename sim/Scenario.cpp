@@ -59,7 +59,10 @@ std::string ScenarioHelp() {
         help += "  " + std::string(model.name) + ": " + std::string(model.help) + "\n";
     }
     help += "  settings of every device: refuse-set=N refuse-get=N unplug-after=K appear-at=MS "
-            "access-denied=1\n";
+            "access-denied=1 at=PORT (plugged into hub port PORT; default: 1, 2, ... in the "
+            "order given) comes-back-at=PORT (enumerates at that port after its next restart) "
+            "serial=TEXT (its serial number) bootloader-serial=TEXT (its bootloader's; default: "
+            "serial's)\n";
     help += "hidapi and the system behave as on " + std::string(Host().name) + ".\n";
     return help;
 }
