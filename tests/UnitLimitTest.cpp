@@ -120,12 +120,17 @@ TEST_F(TwoControllers, BootloaderWithAnotherSerialNumberIsNotWritten) {
 
 TEST_F(TwoControllers, UnitAtAnEmptyPortOpensNothing) {
     // Limited to port 4, where nothing is plugged in: neither unit is touched,
-    // and no unit came back anywhere, since both sat where they sit now.
+    // and no unit came back anywhere, since both sat where they sit now. B
+    // refuses the user, and is not looked at for a hint either (on Windows
+    // that search opens each device).
+    b->accessDenied = true;
     LimitDevicesToUnit({PortName(4), {}, {PortName(1), PortName(2)}});
 
     const RunResult run = RunTool({file.Path()});
 
     EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(world.OpenAttempts().empty());
     EXPECT_TRUE(a->wire.empty());
     EXPECT_TRUE(b->wire.empty());
     EXPECT_EQ(world.liveHandles, 0);
