@@ -27,8 +27,7 @@ constexpr std::array kCatalog = {
         "verify-status=S reboot-delay=MS fail-ack-reads=N short-acks=N malformed-acks=N "
         "long-acks=N ignore-reboot=1 radio-app=0 radio-bootloader=0 radio-verify-status=S "
         "swd-start-failures=N swd-fail-write-at=ADDR swd-fail-erase-at=ADDR "
-        "swd-chip-erase-failures=N swd-flash-fill=BYTE serial=TEXT bootloader-serial=TEXT "
-        "(default QC7F0012 for both, on every unit)",
+        "swd-chip-erase-failures=N swd-flash-fill=BYTE serial=TEXT bootloader-serial=TEXT",
         PlugIn<ControllerModel, kApplication>, ApplyControllerSetting},
     ModelEntry{"controller-bootloader",
                "wired controller already in its USB bootloader (0x1002); settings as controller",
