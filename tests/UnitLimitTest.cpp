@@ -163,6 +163,20 @@ TEST_F(UnitLimitTest, OnlyTheTivaneAtTheUnitsPortGetsTheRestartByte) {
     EXPECT_EQ(world.serialWrites[0].port, atPortTwo.serial.serialPort);
 }
 
+TEST_F(UnitLimitTest, TivaneWhoseBootloaderComesUpAtAnotherPortIsNotWritten) {
+    auto& tivane = world.Add<sim::TivaneModel>();
+    tivane.comesBackAtPort = 5;
+    LimitDevicesToUnit({PortName(1), {}, {PortName(1)}});
+
+    const RunResult run = RunTool({tivaneFile.Path()});
+
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.OutLines(), (Transcript{kUpdatingTivane, kAttemptingUpdate, kOpenError}));
+    EXPECT_EQ(tivane.restartBytesTaken, 1);
+    EXPECT_TRUE(tivane.wire.empty());
+    EXPECT_EQ(UnitRefusal(), "came back at another port: " + PortName(5));
+}
+
 TEST_F(UnitLimitTest, ScenarioPlacesUnitsAndNamesTheirSerialNumbers) {
     std::string error;
     ASSERT_TRUE(sim::LoadScenario("controller:serial=QA1:at=3:comes-back-at=5,"
