@@ -6,6 +6,7 @@
 #include "app/Commands.h"
 #include "app/TivanePort.h"
 #include "device/QuorlControllerDevice.h"
+#include "device/UnitLimit.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -16,8 +17,15 @@ constexpr std::uint32_t kRestartPauseMs = 1000;
 }  // namespace
 
 int FindTivanePort(std::string& comport_name) {
+    std::vector<platform::UsbDevice> listing = platform::ListUsbDevices();
+    // In a process limited to one unit, only the devices at its port.
+    if (const UnitLimit* limit = ActiveUnitLimit()) {
+        std::erase_if(listing, [&](const platform::UsbDevice& device) {
+            return device.port.empty() || device.port != limit->port;
+        });
+    }
     const std::optional<std::string> port = FirstPortMatching(
-        platform::ListUsbDevices(), UsbIdSearchPattern(kTivaneSerialVendorId, kTivaneSerialProductId));
+        listing, UsbIdSearchPattern(kTivaneSerialVendorId, kTivaneSerialProductId));
     if (!port) {
         std::cout << "No match for VID/PID of Tivane" << std::endl;
         return 0;

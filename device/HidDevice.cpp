@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "device/UnitLimit.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Platform.h"
 
@@ -56,7 +57,9 @@ HidDevice::~HidDevice() { HidDevice::Close(); }
 
 bool HidDevice::Open() {
     Close();
-    handle = hid_open(vendorId, productId, nullptr);
+    // In a process limited to one unit, only the device at its port.
+    handle = ActiveUnitLimit() != nullptr ? OpenAtUnitPort(vendorId, productId)
+                                          : hid_open(vendorId, productId, nullptr);
     if (handle != nullptr) {
         const hid_device_info* info = hid_get_device_info(handle);
         openPath = info != nullptr && info->path != nullptr ? info->path : "";

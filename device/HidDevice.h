@@ -37,7 +37,8 @@ public:
     HidDevice(const HidDevice&) = delete;
     HidDevice& operator=(const HidDevice&) = delete;
 
-    // Closes any open handle, then opens the first device with our IDs. A
+    // Closes any open handle, then opens the first device with our IDs (the
+    // one at the unit's port, under a unit limit: device/UnitLimit.h). A
     // device that hidapi could open only without access rights (Windows, held
     // by another program or by the system) still takes feature reports, so it
     // counts as open unless its commands read input reports.

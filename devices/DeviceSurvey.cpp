@@ -6,9 +6,10 @@
 
 #include "app/TivanePort.h"
 #include "device/UsbIds.h"
-#include "devices/WideText.h"
+#include "device/WideText.h"
 #include "platform/DeviceAccess.h"
 #include "platform/Platform.h"
+#include "platform/UsbPort.h"
 
 namespace {
 
@@ -60,6 +61,7 @@ void AddHidDevices(std::vector<ListedDevice>& listing) {
         device.serialNumber = Utf8FromWide(info->serial_number);
         device.product = Utf8FromWide(info->product_string);
         device.path = path;
+        device.port = platform::UsbPortOfHidDevice(path);
         device.access = HidAccess(path);
         listing.push_back(std::move(device));
     }
@@ -82,6 +84,7 @@ void AddTivaneSerialPorts(std::vector<ListedDevice>& listing) {
         device.serialNumber = usb.serialNumber;
         device.product = usb.product;
         device.path = SerialPortOf(usb).value_or("");
+        device.port = usb.port;
         device.access = device.path.empty()
                             ? Access::Failed
                             : AccessFrom(platform::CheckSerialPortAccess(device.path));

@@ -17,6 +17,7 @@ constexpr const char* kRelease = "release";
 constexpr const char* kSerial = "serial";
 constexpr const char* kProduct = "product";
 constexpr const char* kPath = "path";
+constexpr const char* kPort = "port";
 constexpr const char* kAccess = "access";
 }  // namespace key
 
@@ -38,6 +39,7 @@ std::string ListingJson(const std::vector<ListedDevice>& devices) {
             {key::kSerial, StringOrNull(device.serialNumber)},
             {key::kProduct, StringOrNull(device.product)},
             {key::kPath, StringOrNull(device.path)},
+            {key::kPort, StringOrNull(device.port)},
             {key::kAccess, WordsFor(device.access).json},
         });
     }

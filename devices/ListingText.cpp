@@ -62,6 +62,10 @@ std::string ListingLine(const ListedDevice& device) {
         line += "  \"" + OnOneLine(device.product) + "\"";
     }
     line += "  " + (device.path.empty() ? std::string("(no port)") : OnOneLine(device.path));
+    // The USB port, which tells units of one product apart.
+    if (!device.port.empty()) {
+        line += "  port " + OnOneLine(device.port);
+    }
     line += "  " + std::string(WordsFor(device.access).line);
     // Why, in the system's words: "permission denied" on Linux.
     if (device.access == Access::Denied) {

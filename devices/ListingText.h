@@ -15,8 +15,9 @@ std::string OnOneLine(std::string text);
 std::string UsbIdText(std::uint16_t id);
 
 // "controller bootloader      28de:1002  release 1.00  serial QC7F0012
-// "Quorl Controller Bootloader"  /dev/hidraw0  can open", without the
-// serial number and product string when the device gives none.
+// "Quorl Controller Bootloader"  /dev/hidraw0  port usb-0000:00:14.0-1
+// can open", without the serial number, the product string and the USB port
+// when there is none.
 std::string ListingLine(const ListedDevice& device);
 
 // How whether the user can open a device reads: in a line ("can open",

@@ -32,6 +32,9 @@ struct UsbDevice {
     std::uint16_t revision = 0;
     std::string serialNumber = {};
     std::string product = {};
+    // The physical port it sits on (UsbPort.h), empty when the system cannot
+    // tell: the same for the unit in its application and in its bootloader.
+    std::string port = {};
 };
 
 // The USB devices present now, in the system's listing order. A listing that

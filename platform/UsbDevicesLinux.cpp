@@ -1,7 +1,9 @@
 // The USB device listing on Linux, from udev: every USB device (not its
 // interfaces), with the device node of the first terminal below it, which is
-// where a USB serial function (cdc_acm, a USB-serial bridge) shows up.
+// where a USB serial function (cdc_acm, a USB-serial bridge) shows up, and
+// the port it sits on; and the port of a hidraw node.
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include <libudev.h>
@@ -9,6 +11,8 @@
 #include "platform/Platform.h"
 #include "platform/UdevHandles.h"
 #include "platform/UsbListingText.h"
+#include "platform/UsbPort.h"
+#include "platform/UsbPortText.h"
 
 namespace platform {
 
@@ -48,7 +52,48 @@ std::string SerialPortBelow(udev* context, udev_device* usbDevice) {
     return {};
 }
 
+// The port of a USB device as usbhid names it in HID_PHYS: the bus name of
+// its host controller (the first device above it outside the usb subsystem,
+// such as the PCI function 0000:00:14.0) and its devpath ("1.2").
+std::string UsbPortOf(udev_device* usbDevice) {
+    const char* devpath = udev_device_get_sysattr_value(usbDevice, "devpath");
+    udev_device* above = udev_device_get_parent(usbDevice);
+    while (above != nullptr) {
+        const char* subsystem = udev_device_get_subsystem(above);
+        if (subsystem == nullptr || std::strcmp(subsystem, "usb") != 0) {
+            break;
+        }
+        above = udev_device_get_parent(above);
+    }
+    const char* controller = above != nullptr ? udev_device_get_sysname(above) : nullptr;
+    return LinuxUsbPortName(controller != nullptr ? controller : "",
+                            devpath != nullptr ? devpath : "");
+}
+
 }  // namespace
+
+// hidraw's HID parent carries the place usbhid gave it, HID_PHYS
+// ("usb-0000:00:14.0-1.2/input0"); a HID device that is not on USB (Bluetooth,
+// I2C) has no USB port.
+std::string UsbPortOfHidDevice(const std::string& hidPath) {
+    const std::size_t slash = hidPath.rfind('/');
+    const std::string sysname = slash == std::string::npos ? hidPath : hidPath.substr(slash + 1);
+    UdevContext context(udev_new());
+    if (!context || sysname.empty()) {
+        return {};
+    }
+    UdevDevice hidraw(
+        udev_device_new_from_subsystem_sysname(context.get(), "hidraw", sysname.c_str()));
+    udev_device* hid = hidraw ? udev_device_get_parent_with_subsystem_devtype(hidraw.get(), "hid",
+                                                                               nullptr)
+                              : nullptr;
+    if (hid == nullptr ||
+        udev_device_get_parent_with_subsystem_devtype(hid, "usb", "usb_device") == nullptr) {
+        return {};
+    }
+    const char* phys = udev_device_get_property_value(hid, "HID_PHYS");
+    return phys != nullptr ? UsbPortFromHidPhys(phys) : std::string();
+}
 
 std::vector<UsbDevice> ListUsbDevices() {
     std::vector<UsbDevice> devices;
@@ -86,6 +131,7 @@ std::vector<UsbDevice> ListUsbDevices() {
         listed.revision = revision;
         listed.serialNumber = serialNumber != nullptr ? serialNumber : "";
         listed.product = product != nullptr ? product : "";
+        listed.port = UsbPortOf(device.get());
         devices.push_back(std::move(listed));
     }
     return devices;

@@ -60,6 +60,9 @@ public:
     std::uint16_t bootloaderProductId;
     // What the bootloader enumerates with; descriptor is the application's.
     HidDescriptor bootloaderDescriptor;
+    // The scenario named the bootloader's serial number itself, so that the
+    // application's (serial=) no longer stands for it.
+    bool bootloaderSerialGiven = false;
 
     // Faults and timing.
     std::uint32_t rebootDelayMs = 1500;        // gone this long after a reboot or reset

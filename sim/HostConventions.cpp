@@ -36,6 +36,14 @@ std::string WindowsInterfacePath(std::uint16_t vendorId, std::uint16_t productId
     return path;
 }
 
+// The hub port's devpath under the host controller at PCI 00:14.0.
+std::string LinuxUsbPort(std::size_t n) { return "usb-0000:00:14.0-" + std::to_string(n); }
+
+// The first of the USB device's location paths, below the same controller.
+std::string WindowsUsbPort(std::size_t n) {
+    return "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(n) + ")";
+}
+
 std::string TtyAcm(std::size_t n) { return "/dev/ttyACM" + std::to_string(n); }
 std::string ComPort(std::size_t n) { return "COM" + std::to_string(n); }
 
@@ -73,6 +81,7 @@ std::string ComPortMissing(const std::string& port) {
     .padsInputReports = false,
     .padsShortReports = false,
     .hidPath = HidrawNode,
+    .usbPortName = LinuxUsbPort,
     .serialPortName = TtyAcm,
     .firstSerialPort = 0,
     .listsSerialNode = true,
@@ -94,6 +103,7 @@ std::string ComPortMissing(const std::string& port) {
     .padsInputReports = true,
     .padsShortReports = true,
     .hidPath = WindowsInterfacePath,
+    .usbPortName = WindowsUsbPort,
     .serialPortName = ComPort,
     .firstSerialPort = 3,
     .listsSerialNode = false,

@@ -46,6 +46,10 @@ struct HostConventions {
     // interface path per collection (collection 0 when it has only one).
     std::string (*hidPath)(std::uint16_t vendorId, std::uint16_t productId, std::size_t busPlace,
                            std::size_t collection, std::size_t collections);
+    // The USB port numbered n on the hub the units are plugged into, as the
+    // system names it (platform/UsbPort.h): usbhid's text on Linux
+    // ("usb-0000:00:14.0-2"), the USB device's location path on Windows.
+    std::string (*usbPortName)(std::size_t n);
     // The serial port numbered n: /dev/ttyACMn or COMn; the ports of devices
     // plugged in without a name are numbered from the first one.
     std::string (*serialPortName)(std::size_t n);

@@ -14,6 +14,19 @@ namespace {
 
 long Number(const std::string& value) { return std::atol(value.c_str()); }
 
+// A serial number as the scenario gives it (ASCII, as USB serial numbers are).
+std::wstring WideSerial(const std::string& value) { return std::wstring(value.begin(), value.end()); }
+
+// A hub port: 1 and up.
+bool HubPort(const std::string& value, std::size_t& port) {
+    const long number = Number(value);
+    if (number < 1) {
+        return false;
+    }
+    port = static_cast<std::size_t>(number);
+    return true;
+}
+
 bool ApplyRadioSetting(RadioModel& radio, const std::string& key, const std::string& value) {
     if (key == "radio-app") {
         radio.takenByApplication = Number(value) != 0;
@@ -65,6 +78,14 @@ bool ApplyCommonSetting(SimDevice& device, const std::string& key, const std::st
         device.dieAfterReports = number;
     } else if (key == "hang-after") {
         device.hangAfterReports = number;
+    } else if (key == "at") {
+        return HubPort(value, device.usbPort);
+    } else if (key == "comes-back-at") {
+        std::size_t port = 0;
+        if (!HubPort(value, port)) {
+            return false;
+        }
+        device.comesBackAtPort = port;
     } else {
         return false;
     }
@@ -92,6 +113,15 @@ bool ApplyControllerSetting(SimDevice& device, const std::string& key, const std
         controller.ack.longReplies = static_cast<int>(number);
     } else if (key == "ignore-reboot") {
         controller.ignoreReboot = number != 0;
+    } else if (key == "serial") {
+        // The bootloader enumerates with the same serial number unless told otherwise.
+        controller.descriptor.serialNumber = WideSerial(value);
+        if (!controller.bootloaderSerialGiven) {
+            controller.bootloaderDescriptor.serialNumber = WideSerial(value);
+        }
+    } else if (key == "bootloader-serial") {
+        controller.bootloaderDescriptor.serialNumber = WideSerial(value);
+        controller.bootloaderSerialGiven = true;
     } else {
         return (controller.radio && ApplyRadioSetting(*controller.radio, key, value)) ||
                (controller.swdProbe && ApplySwdProbeSetting(*controller.swdProbe, key, value));
@@ -126,6 +156,9 @@ bool ApplyDongleBootloaderSetting(SimDevice& device, const std::string& key,
         dongle.badReadbackTimes = static_cast<int>(number);
     } else if (key == "corrupt-stored") {
         dongle.corruptStoredPage = number != 0;
+    } else if (key == "serial" || key == "bootloader-serial") {
+        // It has no application under this protocol: both name its one descriptor.
+        dongle.descriptor.serialNumber = WideSerial(value);
     } else if (key == "guard") {
         if (number != 0) {
             dongle.Store(0, Bytes(kDongleBootGuard.begin(), kDongleBootGuard.end()));
@@ -144,6 +177,10 @@ bool ApplyTivaneSetting(SimDevice& device, const std::string& key, const std::st
         tivane.rebootDelayMs = static_cast<std::uint32_t>(Number(value));
     } else if (key == "port") {
         tivane.serial.serialPort = value;
+    } else if (key == "serial") {
+        // Its application's serial number is its serial port's.
+        tivane.serial.serialNumber = value;
+        return ApplyControllerSetting(device, key, value);
     } else {
         return ApplyControllerSetting(device, key, value);
     }

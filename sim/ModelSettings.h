@@ -10,7 +10,7 @@
 namespace sim {
 
 // Settings of every device: refuse-set=N refuse-get=N unplug-after=K
-// appear-at=MS access-denied=1.
+// appear-at=MS access-denied=1 at=PORT comes-back-at=PORT.
 bool ApplyCommonSetting(SimDevice& device, const std::string& key, const std::string& value);
 
 // A device of the controller's protocol: its own settings, then those of its
@@ -20,7 +20,8 @@ bool ApplyControllerSetting(SimDevice& device, const std::string& key, const std
 bool ApplyDongleBootloaderSetting(SimDevice& device, const std::string& key,
                                   const std::string& value);
 
-// The Tivane's restart-delay, reboot-delay and port, then the controller's settings.
+// The Tivane's restart-delay, reboot-delay, port and serial (its serial
+// port's too), then the controller's settings.
 bool ApplyTivaneSetting(SimDevice& device, const std::string& key, const std::string& value);
 
 }  // namespace sim

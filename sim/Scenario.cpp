@@ -59,7 +59,11 @@ std::string ScenarioHelp() {
         help += "  " + std::string(model.name) + ": " + std::string(model.help) + "\n";
     }
     help += "  settings of every device: refuse-set=N refuse-get=N unplug-after=K appear-at=MS "
-            "access-denied=1 die-after=K hang-after=K\n";
+            "access-denied=1 at=PORT (plugged into hub port PORT; default: 1, 2, ... in the "
+            "order given) comes-back-at=PORT (enumerates at that port after its next restart) "
+            "serial=TEXT (its serial number) bootloader-serial=TEXT (its bootloader's; default: "
+            "serial's) die-after=K (the process driving it dies at its K-th report) hang-after=K "
+            "(its K-th report never returns)\n";
     help += "hidapi and the system behave as on " + std::string(Host().name) + ".\n";
     return help;
 }

@@ -4,6 +4,7 @@
 // that owns the port, unless the port refuses the user.
 #include "platform/Platform.h"
 #include "platform/UsbListingText.h"
+#include "platform/UsbPort.h"
 #include "sim/HostConventions.h"
 #include "sim/SimWorld.h"
 
@@ -15,7 +16,7 @@ namespace {
 
 UsbDevice Listed(std::uint16_t vendorId, std::uint16_t productId, std::uint16_t revision,
                  const std::string& product, const std::string& serialNumber,
-                 const std::string& serialPort) {
+                 const std::string& serialPort, std::size_t usbPort) {
     UsbDevice device;
     device.hardwareIds = UsbHardwareIds(vendorId, productId, revision);
     device.displayName = UsbDisplayName(product, serialPort);
@@ -26,6 +27,7 @@ UsbDevice Listed(std::uint16_t vendorId, std::uint16_t productId, std::uint16_t 
     device.revision = revision;
     device.serialNumber = serialNumber;
     device.product = product;
+    device.port = sim::World::UsbPortName(usbPort);
     return device;
 }
 
@@ -37,17 +39,25 @@ std::vector<UsbDevice> ListUsbDevices() {
     for (const auto& entry : world.usbEntries) {
         if (entry->listed) {
             listing.push_back(Listed(entry->vendorId, entry->productId, entry->revision,
-                                     entry->product, entry->serialNumber, entry->serialPort));
+                                     entry->product, entry->serialNumber, entry->serialPort,
+                                     entry->UsbPort()));
         }
     }
     // HID devices are USB devices too; none of them has a serial port.
     for (const auto& device : world.devices) {
         if (world.Enumerates(*device)) {
             listing.push_back(Listed(device->vendorId, device->productId,
-                                     device->Descriptor().releaseNumber, device->name, {}, {}));
+                                     device->Descriptor().releaseNumber, device->name,
+                                     {}, {}, device->usbPort));
         }
     }
     return listing;
+}
+
+std::string UsbPortOfHidDevice(const std::string& hidPath) {
+    std::size_t collection = 0;
+    const sim::SimDevice* device = sim::World::Get().FindByPath(hidPath, collection);
+    return device != nullptr ? sim::World::UsbPortName(device->usbPort) : std::string();
 }
 
 bool WriteSerialByte(const std::string& portName, std::uint8_t byte, std::string& failure) {

@@ -31,8 +31,16 @@ void SimDevice::Plug() {
     reappearAt.reset();
 }
 
+void SimDevice::TakeRestartPort() {
+    if (comesBackAtPort) {
+        usbPort = *comesBackAtPort;
+        comesBackAtPort.reset();
+    }
+}
+
 void SimDevice::ReenumerateAt(std::uint64_t timeMs, std::uint16_t newProductId) {
     Unplug();
+    TakeRestartPort();
     reappearAt = timeMs;
     reappearProductId = newProductId;
 }
@@ -54,6 +62,8 @@ std::vector<Bytes> SimDevice::SentReports(std::optional<std::uint8_t> code) cons
     }
     return reports;
 }
+
+std::size_t SimUsbEntry::UsbPort() const { return owner != nullptr ? owner->usbPort : usbPort; }
 
 World& World::Get() {
     static World world;
@@ -87,6 +97,10 @@ SimDevice* World::FindPresent(std::uint16_t vendorId, std::uint16_t productId) {
         }
     }
     return nullptr;
+}
+
+std::string World::UsbPortName(std::size_t port) {
+    return port == 0 ? std::string() : Host().usbPortName(port);
 }
 
 SimDevice* World::FindByPath(const std::string& path, std::size_t& collection) {

@@ -50,8 +50,12 @@ struct SimUsbEntry {
     std::function<void(std::uint8_t)> onSerialByte;
     std::string serialNumber = {};
     // The device model this serial function belongs to, whose faults
-    // (access-denied) its port shares; null for a device of its own.
+    // (access-denied) and USB port it shares; null for a device of its own.
     const SimDevice* owner = nullptr;
+    // The hub port of a device of its own (0: the system cannot tell).
+    std::size_t usbPort = 0;
+    // The hub port it sits on now: its owner's, or its own.
+    std::size_t UsbPort() const;
 };
 
 struct SerialWrite {
@@ -115,6 +119,15 @@ public:
     std::uint16_t productId;
     std::string name;
     std::size_t busPlace = 0;  // in order of plugging, from 0
+    // The hub port it is plugged into (HostConventions::usbPortName names it):
+    // by default port busPlace + 1. It keeps its port when it enumerates
+    // again (reboot, reset), unless a restart moves it (comesBackAtPort).
+    std::size_t usbPort = 0;
+    // After its next restart it enumerates at this port instead: a unit that
+    // is not the one it was, as far as anything that follows ports can tell.
+    std::optional<std::size_t> comesBackAtPort;
+    // Called as the device restarts: moves it to comesBackAtPort, once.
+    void TakeRestartPort();
     // hidapi's path of a top-level collection: its hidraw node, "/dev/hidrawN"
     // with N its place on the bus, or its interface path on Windows.
     std::string Path(std::size_t collection = 0) const;
@@ -165,12 +178,15 @@ public:
         auto model = std::make_unique<Model>(std::forward<Args>(args)...);
         Model& ref = *model;
         ref.busPlace = devices.size();
+        ref.usbPort = ref.busPlace + 1;
         devices.push_back(std::move(model));
         return ref;
     }
 
     // The first present device with these IDs, in order of plugging.
     SimDevice* FindPresent(std::uint16_t vendorId, std::uint16_t productId);
+    // The hub port's name as the host gives it, such as "usb-0000:00:14.0-2".
+    static std::string UsbPortName(std::size_t port);
     // The enumerated device one of whose collections has this path, and
     // which collection; null when none has.
     SimDevice* FindByPath(const std::string& path, std::size_t& collection);

@@ -51,6 +51,7 @@ bool TivaneModel::OnBootloaderCommand(std::uint8_t code, const Bytes& payload) {
     ++resetsFromBootloader;
     mode = Mode::Application;
     Unplug();
+    TakeRestartPort();
     serialBackAt = World::Get().NowMs() + rebootDelayMs;
     return true;
 }

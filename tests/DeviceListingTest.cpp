@@ -17,6 +17,9 @@ namespace {
 
 using sim::ControllerModel;
 
+// The port column of a device at a hub port, as the simulated host names it.
+std::string PortColumn(std::size_t port) { return "  port " + sim::World::UsbPortName(port); }
+
 RunResult RunListing(const std::vector<std::string>& args) {
     std::vector<std::string> words = {"/usr/bin/quorl-devices"};
     words.insert(words.end(), args.begin(), args.end());
@@ -51,24 +54,33 @@ TEST_F(DeviceListing, MixedDevicesOneLineEachInBusOrder) {
     world.Add<sim::SimDevice>(0x046D, 0xC52B, "another vendor's receiver");
     const auto& unknown =
         world.Add<sim::SimDevice>(0x28DE, 0x1234, "a product the family does not name");
-    // The Tivane's application: a serial port, no HID node.
-    const auto& tivane = world.Add<sim::TivaneModel>();
+    // The Tivane's application: a serial port, no HID node; plugged in at
+    // hub port 7, and its port goes with it.
+    auto& tivane = world.Add<sim::TivaneModel>();
+    tivane.usbPort = 7;
+    // A serial port of the same IDs whose USB port the system does not tell.
+    const std::string unplacedPort = sim::Host().serialPortName(9);
+    world.AddUsbEntry({0x2548, 0x1001, 0x0100, "Tivane", unplacedPort, true, {}});
 
     const RunResult run = RunListing({});
     EXPECT_EQ(run.status, 0);
     const std::string controllerLine =
         "controller bootloader      28de:1002  release 1.00  serial QC7F0012  "
         "\"Quorl Controller Bootloader\"  ";
-    Transcript expected = {controllerLine + controller.Path(0) + "  can open"};
+    Transcript expected = {controllerLine + controller.Path(0) + PortColumn(1) + "  can open"};
     if (controller.Path(1) != controller.Path(0)) {
-        expected.push_back(controllerLine + controller.Path(1) + "  can open");
+        expected.push_back(controllerLine + controller.Path(1) + PortColumn(1) + "  can open");
     }
     expected.push_back("dongle bootloader          28de:1042  release 1.03  "
-                       "\"Quorl Dongle Bootloader\"  " + dongle.Path() + "  can open");
-    expected.push_back("unknown                    28de:1234  release 1.00  " + unknown.Path() +
+                       "\"Quorl Dongle Bootloader\"  " + dongle.Path() + PortColumn(2) +
                        "  can open");
+    expected.push_back("unknown                    28de:1234  release 1.00  " + unknown.Path() +
+                       PortColumn(4) + "  can open");
     expected.push_back("Tivane serial application  2548:1001  release 1.00  serial TV1C0093  "
-                       "\"Tivane\"  " + tivane.serial.serialPort + "  " + SerialPortAccess());
+                       "\"Tivane\"  " + tivane.serial.serialPort + PortColumn(7) + "  " +
+                       SerialPortAccess());
+    expected.push_back("Tivane serial application  2548:1001  release 1.00  \"Tivane\"  " +
+                       unplacedPort + "  " + SerialPortAccess());
     EXPECT_EQ(run.OutLines(), expected);
     EXPECT_EQ(run.err, "");
     ExpectNothingSent();
@@ -144,10 +156,10 @@ TEST_F(DeviceListing, UnopenableDevicesAreListedWithTheRulesHint) {
     const std::string refused = sim::Host().system == sim::System::Windows
                                     ? "cannot open (access denied)"
                                     : "cannot open (permission denied)";
-    EXPECT_TRUE(lines[0].ends_with(controller.Path() + "  can open")) << lines[0];
-    EXPECT_TRUE(lines[1].ends_with(dongle.Path() + "  " + refused)) << lines[1];
-    EXPECT_TRUE(
-        lines[2].ends_with(tivane.serial.serialPort + "  " + SerialPortAccess(refused.c_str())))
+    EXPECT_TRUE(lines[0].ends_with(controller.Path() + PortColumn(1) + "  can open")) << lines[0];
+    EXPECT_TRUE(lines[1].ends_with(dongle.Path() + PortColumn(2) + "  " + refused)) << lines[1];
+    EXPECT_TRUE(lines[2].ends_with(tivane.serial.serialPort + PortColumn(3) + "  " +
+                                   SerialPortAccess(refused.c_str())))
         << lines[2];
     Transcript hints = {AccessHintLine(dongle.Path())};
     if (sim::Host().serialAccessVisible) {
@@ -169,12 +181,14 @@ TEST_F(DeviceListing, JsonParsesBackToTheSameDevices) {
         {"kind": "controller", "state": "application", "vendorId": "28de", "productId": "1102",
          "release": "1.04", "serial": "QC7F0012",
          "product": "Manette Quorl \u2013 \u00e9dition \ud83c\udfae",
-         "path": "", "access": "ok"},
+         "path": "", "port": "", "access": "ok"},
         {"kind": "dongle", "state": "bootloader", "vendorId": "28de", "productId": "1042",
          "release": "1.03", "serial": null, "product": "Quorl Dongle Bootloader",
-         "path": "", "access": "denied"}]})");
+         "path": "", "port": "", "access": "denied"}]})");
     expected["devices"][0]["path"] = controller.Path();
+    expected["devices"][0]["port"] = sim::World::UsbPortName(1);
     expected["devices"][1]["path"] = dongle.Path();
+    expected["devices"][1]["port"] = sim::World::UsbPortName(2);
     EXPECT_EQ(nlohmann::json::parse(run.out), expected);
     // The hint stays on standard error, so standard output is the document alone.
     EXPECT_EQ(run.ErrLines(), Transcript{AccessHintLine(dongle.Path())});

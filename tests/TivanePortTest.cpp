@@ -8,6 +8,7 @@
 
 #include "app/TivanePort.h"
 #include "platform/UsbListingText.h"
+#include "platform/UsbPortText.h"
 
 namespace {
 
@@ -50,6 +51,26 @@ TEST(TivanePort, LinuxListingTextIsFoundByTheSearch) {
     // Upper-case digits, four of them, as Windows writes them.
     EXPECT_EQ(platform::UsbHardwareIds(0xABCD, 0x00EF, 0x0001).front(), "USB\\VID_ABCD&PID_00EF&REV_0001");
     EXPECT_EQ(platform::UsbDisplayName("Tivane", "/dev/ttyACM0"), "Tivane (/dev/ttyACM0)");
+}
+
+TEST(TivanePort, UsbPortIsNamedAlikeFromTheHidDeviceAndFromTheUsbDevice) {
+    // usbhid's HID_PHYS without its interface: the USB device's port.
+    EXPECT_EQ(platform::UsbPortFromHidPhys("usb-0000:00:14.0-1.2/input0"), "usb-0000:00:14.0-1.2");
+    EXPECT_EQ(platform::UsbPortFromHidPhys("usb-0000:00:14.0-4/input12"), "usb-0000:00:14.0-4");
+    EXPECT_EQ(platform::UsbPortFromHidPhys("usb-3f980000.usb-1.1.3"), "usb-3f980000.usb-1.1.3");
+    // Built from the USB device as the kernel builds it; nothing without either part.
+    EXPECT_EQ(platform::LinuxUsbPortName("0000:00:14.0", "1.2"), "usb-0000:00:14.0-1.2");
+    EXPECT_EQ(platform::LinuxUsbPortName("3f980000.usb", "1.1.3"), "usb-3f980000.usb-1.1.3");
+    EXPECT_EQ(platform::LinuxUsbPortName("", "1.2"), "");
+    EXPECT_EQ(platform::LinuxUsbPortName("0000:00:14.0", ""), "");
+    // Windows: the USB device node, not one interface of a composite device,
+    // not the HID collection nor the hub above.
+    EXPECT_TRUE(platform::IsUsbDeviceInstance("USB\\VID_2548&PID_1001\\TV1C0093"));
+    EXPECT_TRUE(platform::IsUsbDeviceInstance("usb\\vid_28de&pid_1002\\6&2c1d0000&0&2"));
+    EXPECT_FALSE(platform::IsUsbDeviceInstance("USB\\VID_2548&PID_1001&MI_00\\7&1a2b&0&0000"));
+    EXPECT_FALSE(platform::IsUsbDeviceInstance("HID\\VID_28DE&PID_1002\\7&1a2b0000&0&0000"));
+    EXPECT_FALSE(platform::IsUsbDeviceInstance("USBSTOR\\DISK&VEN_X\\1"));
+    EXPECT_FALSE(platform::IsUsbDeviceInstance("PCI\\VEN_8086&DEV_A36D\\3&11583659&0&A0"));
 }
 
 TEST(TivanePort, ComPortIsTakenWholeFromTheDisplayName) {

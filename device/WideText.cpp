@@ -1,4 +1,4 @@
-#include "devices/WideText.h"
+#include "device/WideText.h"
 
 #include <cstdint>
 #include <type_traits>
