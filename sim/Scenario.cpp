@@ -1,8 +1,11 @@
 #include "sim/Scenario.h"
 
+#include <cctype>
+#include <map>
 #include <sstream>
 #include <vector>
 
+#include "sim/ControllerModel.h"
 #include "sim/HostConventions.h"
 #include "sim/ModelCatalog.h"
 #include "sim/ModelSettings.h"
@@ -31,7 +34,40 @@ void SplitSetting(const std::string& setting, std::string& key, std::string& val
     value = equals == std::string::npos ? std::string() : setting.substr(equals + 1);
 }
 
+namespace {
+
+// The serial number of the n-th unit of a model (n from 1): each unit of a
+// bench has its own, as real units do, numbered on from the model's.
+std::string NthSerial(const std::wstring& first, std::size_t n) {
+    std::string serial(first.begin(), first.end());
+    std::size_t digits = serial.size();
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(serial[digits - 1])) != 0) {
+        --digits;
+    }
+    const std::string number = serial.substr(digits);
+    std::string next = std::to_string((number.empty() ? 0 : std::stoull(number)) + n - 1);
+    if (next.size() < number.size()) {
+        next.insert(0, number.size() - next.size(), '0');
+    }
+    return serial.substr(0, digits) + next;
+}
+
+// The serial number a model gives every unit unless told otherwise: its
+// application's, or, for a device whose application is no HID device (the
+// Tivane), its bootloader's.
+std::wstring DefaultSerial(const SimDevice& device) {
+    if (const auto* controller = dynamic_cast<const ControllerModel*>(&device)) {
+        return controller->descriptor.serialNumber.empty()
+                   ? controller->bootloaderDescriptor.serialNumber
+                   : controller->descriptor.serialNumber;
+    }
+    return device.Descriptor().serialNumber;
+}
+
+}  // namespace
+
 bool LoadScenario(const std::string& text, std::string& error) {
+    std::map<std::wstring, std::size_t> unitsWithSerial;
     for (const std::string& item : Split(text, ',')) {
         const std::vector<std::string> parts = Split(item, ':');
         const ModelEntry* model = FindModel(parts.empty() ? std::string() : parts[0]);
@@ -40,6 +76,11 @@ bool LoadScenario(const std::string& text, std::string& error) {
             return false;
         }
         SimDevice& device = model->plug(World::Get());
+        const std::wstring serial = DefaultSerial(device);
+        const std::size_t n = ++unitsWithSerial[serial];
+        if (n > 1 && !serial.empty()) {
+            model->apply(device, "serial", NthSerial(serial, n));
+        }
         for (std::size_t i = 1; i < parts.size(); ++i) {
             std::string key;
             std::string value;

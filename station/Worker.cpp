@@ -1,5 +1,6 @@
 #include "station/Worker.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -95,9 +96,8 @@ std::vector<ListedDevice> DevicesAt(const std::string& port) {
 }
 
 // A unit that restarts comes back at its port after a while: the worker
-// waits for it, then says what it is now. A unit that shows at a new port
-// instead, or whose serial number shows at another port, came back at
-// another port.
+// waits for it, then says what it is now. A device that shows instead at a
+// port where no unit sat at the start is the unit, come back at another port.
 nlohmann::json FactsAfter(const StationOptions& options) {
     nlohmann::json facts = nlohmann::json::object();
     std::vector<ListedDevice> now = DevicesAt(options.unitPort);
@@ -112,13 +112,12 @@ nlohmann::json FactsAfter(const StationOptions& options) {
         facts["releaseAfter"] = device.release;
         facts["serialAfter"] = device.serialNumber;
     } else {
+        // Only a port where no unit sat at the start: serial numbers of
+        // units fresh from the factory may all be the same.
         for (const ListedDevice& device : SurveyFamilyDevices()) {
-            const bool newPort = !device.port.empty() &&
-                                 std::find(options.portsAtStart.begin(), options.portsAtStart.end(),
-                                           device.port) == options.portsAtStart.end();
-            const bool sameSerial = !options.unitSerial.empty() && device.port != options.unitPort &&
-                                    device.serialNumber == options.unitSerial;
-            if (newPort || sameSerial) {
+            if (!device.port.empty() &&
+                std::find(options.portsAtStart.begin(), options.portsAtStart.end(), device.port) ==
+                    options.portsAtStart.end()) {
                 facts["cameBackAt"] = device.port;
                 break;
             }

@@ -106,15 +106,15 @@ TEST_F(DeviceListing, EveryStateAndTheOddEntries) {
     EXPECT_EQ(run.OutLines(),
               (Transcript{
                   "controller application     28de:1102  release 1.04  serial QC?[2J?12  "
-                  "\"Quorl Wired Controller\"  " + controller.Path() + "  can open",
+                  "\"Quorl Wired Controller\"  " + controller.Path() + PortColumn(1) + "  can open",
                   "dongle application         28de:1142  release 2.03  serial QD3B0457  "
-                  "\"Quorl Wireless Dongle\"  " + dongleApp.Path() + "  can open",
+                  "\"Quorl Wireless Dongle\"  " + dongleApp.Path() + PortColumn(2) + "  can open",
                   "Tivane HID bootloader      28de:1071  release 1.00  serial TV1C0093  "
-                  "\"Tivane Bootloader\"  " + tivaneBootloader.Path() + "  can open",
+                  "\"Tivane Bootloader\"  " + tivaneBootloader.Path() + PortColumn(3) + "  can open",
                   "dongle bootloader          28de:1042  release 1.03  "
                   "\"Quorl Dongle Bootloader\"  (no port)  cannot open",
                   "Tivane serial application  2548:1001  release 1.00  serial TV1C0093  "
-                  "\"Tiv\xC3ne\"  (no port)  cannot open"}));
+                  "\"Tiv\xC3ne\"  (no port)" + PortColumn(5) + "  cannot open"}));
     EXPECT_EQ(run.err, "");
 
     const RunResult json = RunListing({"--json"});

@@ -151,11 +151,12 @@ TEST(StationSelection, RefusedBeforeAnyUnitStarts) {
         {{}, "controller,controller-bootloader", 2,
          {"quorl-station: 2 units could be meant; name them with --port or --serial, or take "
           "them all with --all:",
-          "  " + Port(1) + "  controller application", "  " + Port(2) + "  controller bootloader"}},
+          "  " + Port(1) + "  controller application, serial QC7F0012",
+          "  " + Port(2) + "  controller bootloader, serial QC7F0013"}},
         {{"--port", Port(4)}, "controller", 2,
          {"quorl-station: no unit that this command serves is at port " + Port(4) +
               "; the units it serves:",
-          "  " + Port(1) + "  controller application"}},
+          "  " + Port(1) + "  controller application, serial QC7F0012"}},
         {{"--serial", "QX"}, "controller:serial=QA1", 2,
          {"quorl-station: no unit that this command serves has serial number QX; the units "
           "it serves:",
@@ -238,8 +239,10 @@ TEST(StationOutput, TerminalShowsRowsThenTheSummary) {
     const ChildOutput output = RunOnTerminal(QUORL_SIM_STATION, {"--all", "--", file.Path()},
                                              {{"QUORL_SIM_DEVICES", "controller,controller"}}, 100);
     EXPECT_EQ(output.status, 0);
-    EXPECT_NE(output.out.find("Successfully updated firmware."), std::string::npos) << output.out;
-    EXPECT_NE(output.out.find("\033[2A\r"), std::string::npos) << "rows redrawn in place";
+    // Each unit's row, redrawn in place (two rows up) until it says how it ended.
+    EXPECT_NE(output.out.find("\033[2A\r" + Port(1) + "  QC7F0012  succeeded"), std::string::npos)
+        << output.out;
+    EXPECT_NE(output.out.find("\n" + Port(2) + "  QC7F0013  succeeded"), std::string::npos);
     EXPECT_NE(output.out.find("2 units: 2 succeeded, 0 failed"), std::string::npos);
     EXPECT_EQ(output.out.find(Port(1) + ": "), std::string::npos);
 }
