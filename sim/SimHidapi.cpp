@@ -217,8 +217,11 @@ int hid_send_feature_report(hid_device* handle, const unsigned char* data, size_
     if (taken == device->dieAfterReports) {
         std::abort();
     }
-    while (taken == device->hangAfterReports) {
-        std::this_thread::sleep_for(std::chrono::hours(1));
+    if (taken == device->hangAfterReports) {
+        // Long past any station's patience; then the process dies, so that
+        // a station that never ends it still sees its worker end.
+        std::this_thread::sleep_for(std::chrono::seconds(30));
+        std::abort();
     }
     sim::Bytes payload = Payload(data, length);
     bool ok = true;

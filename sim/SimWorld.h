@@ -146,7 +146,8 @@ public:
     bool accessDenied = false;         // present, but its node refuses the user
     // Faults of the process that drives the device, for a station's workers:
     // the process dies (a crash) when this many set reports were taken, or
-    // the transfer after them never returns (a device that stopped answering).
+    // the transfer after them does not return (a device that stopped
+    // answering; after 30 s of real time the process dies).
     std::int64_t dieAfterReports = -1;
     std::int64_t hangAfterReports = -1;
     bool listedWithoutPath = false;    // hidapi's enumeration gives it a null path
