@@ -110,9 +110,9 @@ void StationDisplay::Line(const UnitRun& run, const UnitLine& line) {
     stream << run.unit.port << ": " << line.text << std::endl;
 }
 
-void StationDisplay::Ended(const UnitRun&, const nlohmann::json& record) {
+void StationDisplay::Ended(const UnitRun&, const Record& record) {
     if (mode == Mode::Json) {
-        out << record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
+        out << RecordLine(record) << std::endl;
     }
 }
 

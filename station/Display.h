@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "station/UnitRecord.h"
 #include "station/UnitRun.h"
 
 class StationDisplay {
@@ -25,7 +26,7 @@ public:
 
     void Notice(const std::string& line);
     void Line(const UnitRun& run, const UnitLine& line);
-    void Ended(const UnitRun& run, const nlohmann::json& record);
+    void Ended(const UnitRun& run, const Record& record);
     // The live rows, at most a few times a second unless forced.
     void Redraw(const std::vector<UnitRun>& runs, bool force = false);
     void Summary(const std::vector<UnitRun>& runs);

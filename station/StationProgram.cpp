@@ -295,7 +295,7 @@ private:
         run.outcome = outcome;
         run.succeeded = outcome == "succeeded";
         run.reason = reason;
-        const nlohmann::json record = UnitRecord(run, context);
+        const Record record = UnitRecord(run, context);
         if (log != nullptr) {
             std::string error;
             if (!log->AppendLine(RecordLine(record), error)) {

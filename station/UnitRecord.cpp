@@ -31,13 +31,13 @@ std::string Utc(std::chrono::system_clock::time_point time) {
     return text;
 }
 
-nlohmann::json TimeOrNull(std::chrono::system_clock::time_point time) {
+Record TimeOrNull(std::chrono::system_clock::time_point time) {
     const std::string text = Utc(time);
-    return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+    return text.empty() ? Record(nullptr) : Record(text);
 }
 
 template <class Value>
-void AddOnce(nlohmann::json& list, const Value& value) {
+void AddOnce(Record& list, const Value& value) {
     for (const auto& item : list) {
         if (item == value) {
             return;
@@ -101,16 +101,16 @@ std::optional<std::vector<ImageFacts>> ImagesOf(const Invocation& invocation,
     return images;
 }
 
-nlohmann::json UnitRecord(const UnitRun& run, const RunContext& context) {
-    nlohmann::json record;
+Record UnitRecord(const UnitRun& run, const RunContext& context) {
+    Record record;
     record["started"] = TimeOrNull(run.startedAt);
     record["ended"] = TimeOrNull(run.endedAt);
     record["host"] = context.host;
     record["port"] = run.unit.port;
 
-    nlohmann::json serials = nlohmann::json::array();
-    nlohmann::json productIds = nlohmann::json::array();
-    nlohmann::json releaseBefore = nullptr;
+    Record serials = Record::array();
+    Record productIds = Record::array();
+    Record releaseBefore = nullptr;
     for (const ListedDevice& device : run.unit.devices) {
         if (!device.serialNumber.empty()) {
             AddOnce(serials, device.serialNumber);
@@ -122,7 +122,7 @@ nlohmann::json UnitRecord(const UnitRun& run, const RunContext& context) {
     }
     for (const auto& serial : run.facts.value("serialsSeen", nlohmann::json::array())) {
         if (serial.is_string() && !serial.get<std::string>().empty()) {
-            AddOnce(serials, serial);
+            AddOnce(serials, serial.get<std::string>());
         }
     }
     for (const auto& id : run.facts.value("productIdsSeen", nlohmann::json::array())) {
@@ -130,8 +130,8 @@ nlohmann::json UnitRecord(const UnitRun& run, const RunContext& context) {
             AddOnce(productIds, UsbIdText(id.get<std::uint16_t>()));
         }
     }
-    nlohmann::json releaseAfter = nullptr;
-    nlohmann::json productAfter = nullptr;
+    Record releaseAfter = nullptr;
+    Record productAfter = nullptr;
     if (run.facts.contains("productIdAfter")) {
         productAfter = UsbIdText(run.facts["productIdAfter"].get<std::uint16_t>());
         AddOnce(productIds, productAfter);
@@ -151,7 +151,7 @@ nlohmann::json UnitRecord(const UnitRun& run, const RunContext& context) {
 
     record["edition"] = context.edition == Edition::Compact ? "compact" : "standard";
     record["words"] = context.words;
-    nlohmann::json images = nlohmann::json::array();
+    Record images = Record::array();
     for (const ImageFacts& image : context.images) {
         images.push_back({{"path", image.path},
                           {"size", image.size},
@@ -159,17 +159,17 @@ nlohmann::json UnitRecord(const UnitRun& run, const RunContext& context) {
                           {"sha256", image.sha256}});
     }
     record["images"] = images;
-    nlohmann::json lines = nlohmann::json::array();
+    Record lines = Record::array();
     for (const UnitLine& line : run.lines) {
         lines.push_back({{"stream", StreamName(line.stream)}, {"text", line.text}});
     }
     record["lines"] = lines;
-    record["exitStatus"] = run.exitStatus ? nlohmann::json(*run.exitStatus) : nlohmann::json(nullptr);
+    record["exitStatus"] = run.exitStatus ? Record(*run.exitStatus) : Record(nullptr);
     record["outcome"] = run.outcome;
-    record["reason"] = run.reason.empty() ? nlohmann::json(nullptr) : nlohmann::json(run.reason);
+    record["reason"] = run.reason.empty() ? Record(nullptr) : Record(run.reason);
     return record;
 }
 
-std::string RecordLine(const nlohmann::json& record) {
+std::string RecordLine(const Record& record) {
     return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }

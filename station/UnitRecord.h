@@ -13,6 +13,10 @@
 
 // An image file the command takes, as it was when the station started:
 // which bytes every unit was given.
+// Keys in the order they are written, so that a person reading the log
+// finds the unit's port and times first.
+using Record = nlohmann::ordered_json;
+
 struct ImageFacts {
     std::string path;
     std::uint64_t size = 0;
@@ -33,11 +37,11 @@ struct RunContext {
     std::vector<ImageFacts> images;
 };
 
-nlohmann::json UnitRecord(const UnitRun& run, const RunContext& context);
+Record UnitRecord(const UnitRun& run, const RunContext& context);
 
 // The record as one line of text: strings that are not UTF-8 (a path in
 // another encoding) have their bad bytes replaced, never refused.
-std::string RecordLine(const nlohmann::json& record);
+std::string RecordLine(const Record& record);
 
 // "1.04" for the release 0x0104, as the listing shows it.
 std::string ReleaseOf(std::uint16_t release);
