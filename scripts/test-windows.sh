@@ -109,19 +109,22 @@ for edition in standard compact; do
     "Quorl firmware update tool ($edition edition)"
 done
 program_files "$devices" quorl-devices "Quorl device listing"
+station=build-windows/quorl-station.exe
+program_files "$station" quorl-station "Quorl flashing station"
 
 zip="build-windows/QuorlFirmwareUpdateApp-$version-win64.zip"
 listing=$(cmake -E tar tf "$zip")
 top="QuorlFirmwareUpdateApp-$version-win64"
 missing=""
 for entry in standard/QuorlFirmwareUpdateApp.exe compact/QuorlFirmwareUpdateApp.exe quorl-devices.exe \
+             quorl-station.exe licenses/CLI11/COPYRIGHT.txt \
              README.md licenses/hidapi/LICENSE.txt licenses/hidapi/LICENSE-bsd.txt \
              licenses/hidapi/LICENSE-orig.txt licenses/hidapi/LICENSE-gpl3.txt \
              licenses/nlohmann-json/COPYRIGHT.txt; do
   grep -qx "$top/$entry" <<<"$listing" || missing+=" $entry"
 done
 if [ -z "$missing" ]; then
-  pass "$(basename "$zip") holds both editions, the device listing, the README and the licences"
+  pass "$(basename "$zip") holds both editions, the device listing, the station, the README and the licences"
 else fail "$(basename "$zip") lacks:$missing"; fi
 
 for edition in standard compact; do
@@ -133,6 +136,15 @@ same_as_linux standard "-c of a sample" -c samples/radio_module.bin
 same_as_linux standard "-C of a sample" -C samples/controller_firmware.bin
 same_as_linux standard "-v with a bootloader" -v samples/controller_firmware.bin 1500000000 samples/bootloader.bin
 same_as_linux standard "-c of a directory" -c samples
+
+# The station with nothing plugged in: the survey finds no unit; a command
+# without "--" is a usage error. Both as the Linux build answers.
+run build/quorl-station -- samples/controller_firmware.bin
+program_answers "$station" "quorl-station with no unit: status 1" "$status" "$out" "$err" \
+  -- samples/controller_firmware.bin
+run build/quorl-station --all samples/controller_firmware.bin
+program_answers "$station" "quorl-station without --: status 2" "$status" "$out" "$err" \
+  --all samples/controller_firmware.bin
 
 # Names beyond any code page: the wide calls open them.
 named="$work/Prüfbild 固件_module.bin"
@@ -174,9 +186,10 @@ run build/quorl-devices --list
 program_answers "$devices" "quorl-devices with another word: the usage on standard error, status 2" 2 \
   "" "${err//usage: quorl-devices /usage: quorl-devices.exe }" --list
 
-# A download folder: the programs beside a hid.dll, a cfgmgr32.dll and a
-# winmm.dll of someone else's, whose DllMain leaves a marker file beside
-# itself when it is loaded. The programs load the system's own: no marker.
+# A download folder: the programs beside a hid.dll, a cfgmgr32.dll, a
+# winmm.dll and a bcrypt.dll of someone else's, whose DllMain leaves a marker
+# file beside itself when it is loaded. The programs load the system's own:
+# no marker.
 downloads="$work/downloads"
 mkdir -p "$downloads"
 cat >"$work/planted.c" <<'PLANTED'
@@ -204,8 +217,9 @@ CONTROL
 x86_64-w64-mingw32-gcc -shared -o "$downloads/hid.dll" "$work/planted.c"
 cp "$downloads/hid.dll" "$downloads/cfgmgr32.dll"
 cp "$downloads/hid.dll" "$downloads/winmm.dll"
+cp "$downloads/hid.dll" "$downloads/bcrypt.dll"
 x86_64-w64-mingw32-gcc -o "$downloads/loads_hid.exe" "$work/loads_hid.c"
-cp build-windows/standard/QuorlFirmwareUpdateApp.exe "$devices" "$downloads/"
+cp build-windows/standard/QuorlFirmwareUpdateApp.exe "$devices" "$station" "$downloads/"
 run wine "$downloads/loads_hid.exe"
 if [ -e "$downloads/hid.dll.loaded" ]; then
   pass "control: a program that searches beside itself loads the planted hid.dll"
@@ -218,13 +232,14 @@ rm -f "$downloads"/*.loaded
 for command in "QuorlFirmwareUpdateApp.exe -b" "QuorlFirmwareUpdateApp.exe -R" \
                "QuorlFirmwareUpdateApp.exe samples/sample_dongle.bin" "quorl-devices.exe" \
                "quorl-devices.exe --json" "QuorlFirmwareUpdateApp.exe samples/tivane_firmware.bin" \
-               "QuorlFirmwareUpdateApp.exe samples/controller_firmware.bin"; do
+               "QuorlFirmwareUpdateApp.exe samples/controller_firmware.bin" \
+               "quorl-station.exe -- samples/controller_firmware.bin"; do
   read -r program args <<<"$command"
   # shellcheck disable=SC2086
   run wine "$downloads/$program" $args
   loaded=$(cd "$downloads" && ls ./*.loaded 2>/dev/null || true)
   if [ -z "$loaded" ]; then
-    pass "$command beside planted hid.dll, cfgmgr32.dll and winmm.dll loads none of them"
+    pass "$command beside planted hid.dll, cfgmgr32.dll, winmm.dll and bcrypt.dll loads none of them"
   else
     fail "$command loaded planted DLLs" "$loaded"
     rm -f "$downloads"/*.loaded
