@@ -44,7 +44,7 @@ Access HidAccess(const std::string& path) {
 
 // Every HID node of the family's vendor once: hidraw lists a node once per
 // top-level collection of its report descriptor.
-void AddHidDevices(std::vector<ListedDevice>& listing) {
+void AddHidDevices(std::vector<ListedDevice>& listing, AccessTest test) {
     hid_device_info* all = hid_enumerate(kQuorlVendorId, 0);
     std::set<std::string> seen;
     for (const hid_device_info* info = all; info != nullptr; info = info->next) {
@@ -62,7 +62,7 @@ void AddHidDevices(std::vector<ListedDevice>& listing) {
         device.product = Utf8FromWide(info->product_string);
         device.path = path;
         device.port = platform::UsbPortOfHidDevice(path);
-        device.access = HidAccess(path);
+        device.access = test == AccessTest::TryOpening ? HidAccess(path) : Access::Unknown;
         listing.push_back(std::move(device));
     }
     hid_free_enumeration(all);
@@ -94,9 +94,9 @@ void AddTivaneSerialPorts(std::vector<ListedDevice>& listing) {
 
 }  // namespace
 
-std::vector<ListedDevice> SurveyFamilyDevices() {
+std::vector<ListedDevice> SurveyFamilyDevices(AccessTest test) {
     std::vector<ListedDevice> listing;
-    AddHidDevices(listing);
+    AddHidDevices(listing, test);
     AddTivaneSerialPorts(listing);
     return listing;
 }

@@ -29,6 +29,11 @@ struct ListedDevice {
     Access access = Access::Failed;
 };
 
+// Whether the survey opens each HID device to learn whether this user may.
+// A station's survey does not: a unit that another worker drives is never
+// opened by anyone else, and its access is left Unknown.
+enum class AccessTest { TryOpening, None };
+
 // In hidapi's enumeration order (the first of a product ID is the one the
 // tool opens), each HID node once, then the Tivane serial ports.
-std::vector<ListedDevice> SurveyFamilyDevices();
+std::vector<ListedDevice> SurveyFamilyDevices(AccessTest test = AccessTest::TryOpening);

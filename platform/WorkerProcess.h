@@ -59,6 +59,12 @@ private:
 // may only set an atomic flag.
 void OnConsoleInterrupt(void (*handler)());
 
+// A write to a pipe whose reader is gone fails instead of ending the
+// program: a station whose output was closed goes on recording its units,
+// and a worker whose station died finishes its command (a unit is never left
+// between an erase and its writes).
+void KeepRunningWhenOutputCloses();
+
 // This computer's name, for the records of a station.
 std::string HostName();
 

@@ -64,7 +64,6 @@ std::unique_ptr<WorkerProcess> WorkerProcess::Start(const std::string& program,
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
 
@@ -157,6 +156,8 @@ void OnConsoleInterrupt(void (*handler)()) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
 }
+
+void KeepRunningWhenOutputCloses() { std::signal(SIGPIPE, SIG_IGN); }
 
 std::string HostName() {
     char name[256] = {};

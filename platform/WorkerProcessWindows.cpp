@@ -206,6 +206,9 @@ void OnConsoleInterrupt(void (*handler)()) {
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
+// Windows has no such signal: a write to a closed pipe fails by itself.
+void KeepRunningWhenOutputCloses() {}
+
 std::string HostName() {
     wchar_t name[256];
     DWORD size = sizeof name / sizeof name[0];

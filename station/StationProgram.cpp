@@ -322,6 +322,7 @@ private:
 }  // namespace
 
 int RunStation(const std::vector<std::string>& arguments, const StationTiming& timing) {
+    platform::KeepRunningWhenOutputCloses();
     const ParsedStationLine parsed = ParseStationLine(arguments);
     if (!parsed.options) {
         (parsed.status == 0 ? std::cout : std::cerr) << parsed.text << std::endl;
@@ -363,7 +364,7 @@ int RunStation(const std::vector<std::string>& arguments, const StationTiming& t
         return 2;
     }
 
-    const std::vector<ListedDevice> survey = SurveyFamilyDevices();
+    const std::vector<ListedDevice> survey = SurveyFamilyDevices(AccessTest::None);
     const std::vector<BenchUnit> bench = UnitsOnBench(survey);
     Selection selection = SelectUnits(options, invocation, bench);
     if (selection.status != 0) {

@@ -87,7 +87,7 @@ void PassOnProgress(std::uint64_t done, std::uint64_t total) {
 
 std::vector<ListedDevice> DevicesAt(const std::string& port) {
     std::vector<ListedDevice> found;
-    for (ListedDevice& device : SurveyFamilyDevices()) {
+    for (ListedDevice& device : SurveyFamilyDevices(AccessTest::None)) {
         if (device.port == port) {
             found.push_back(std::move(device));
         }
@@ -114,7 +114,7 @@ nlohmann::json FactsAfter(const StationOptions& options) {
     } else {
         // Only a port where no unit sat at the start: serial numbers of
         // units fresh from the factory may all be the same.
-        for (const ListedDevice& device : SurveyFamilyDevices()) {
+        for (const ListedDevice& device : SurveyFamilyDevices(AccessTest::None)) {
             if (!device.port.empty() &&
                 std::find(options.portsAtStart.begin(), options.portsAtStart.end(), device.port) ==
                     options.portsAtStart.end()) {
