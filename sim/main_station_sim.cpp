@@ -17,11 +17,16 @@
 
 namespace {
 
-double CpuSeconds(int who) {
+double Seconds(const timeval& time) {
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+}
+
+// User and system CPU together, and the system's share alone.
+std::string Cpu(int who) {
     rusage usage{};
     getrusage(who, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return std::to_string(Seconds(usage.ru_utime) + Seconds(usage.ru_stime)) + " s (system " +
+           std::to_string(Seconds(usage.ru_stime)) + " s)";
 }
 
 }  // namespace
@@ -34,8 +39,8 @@ int main(int argc, char** argv) {
         }
         const int status = RunStation(std::vector<std::string>(words, words + count), timing);
         if (std::getenv("QUORL_SIM_STATION_CPU") != nullptr) {
-            std::cerr << "[sim] station CPU " << CpuSeconds(RUSAGE_SELF) << " s, workers CPU "
-                      << CpuSeconds(RUSAGE_CHILDREN) << " s" << std::endl;
+            std::cerr << "[sim] station CPU " << Cpu(RUSAGE_SELF) << ", workers CPU "
+                      << Cpu(RUSAGE_CHILDREN) << std::endl;
         }
         return status;
     });
