@@ -34,7 +34,7 @@ for units in 1 2 4 8; do
     calc "$end - $start" >>"$work/walls"
     line=$(grep '^\[sim\] station CPU' "$work/err")
     station_cpu=$(echo "$line" | awk '{ print $4 }')
-    worker_cpu=$(echo "$line" | awk '{ print $8 }')
+    worker_cpu=$(echo "$line" | awk '{ print $11 }')
     calc "$station_cpu / $units" >>"$work/station"
     calc "$worker_cpu / $units" >>"$work/worker"
     calc "$station_cpu / $worker_cpu" >>"$work/ratios"

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include "platform/Files.h"
@@ -11,6 +12,9 @@
 namespace platform {
 
 std::optional<std::string> Sha256OfFile(const std::string& path) {
+    // The digest needs no configuration: the system's OpenSSL configuration
+    // file is neither read nor obeyed (it costs more than hashing an image).
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(OpenFileForReading(path), std::fclose);
     std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!file || !context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {

@@ -10,10 +10,17 @@ constexpr std::uint8_t kErased = 0xFF;
 
 }  // namespace
 
-RadioFlashModel::RadioFlashModel(std::uint32_t size) : memory(size, kErased) {}
+RadioFlashModel::RadioFlashModel(std::uint32_t size) : size(size) {}
+
+Bytes& RadioFlashModel::Cells() const {
+    if (memory.empty()) {
+        memory.assign(size, kErased);
+    }
+    return memory;
+}
 
 bool RadioFlashModel::Contains(std::uint32_t address, std::size_t length) const {
-    return address <= memory.size() && length <= memory.size() - address;
+    return address <= size && length <= size - address;
 }
 
 bool RadioFlashModel::Write(std::uint32_t address, const Bytes& data) {
@@ -21,7 +28,7 @@ bool RadioFlashModel::Write(std::uint32_t address, const Bytes& data) {
         return false;
     }
     for (std::size_t i = 0; i < data.size(); ++i) {
-        std::uint8_t& cell = memory[address + i];
+        std::uint8_t& cell = Cells()[address + i];
         cell &= data[i];
         corruptedBytes += cell != data[i] ? 1 : 0;
     }
@@ -34,19 +41,22 @@ bool RadioFlashModel::ErasePage(std::uint32_t address) {
     if (!Contains(page, kPageSize)) {
         return false;
     }
-    std::fill_n(memory.begin() + page, kPageSize, kErased);
+    if (!memory.empty()) {
+        std::fill_n(memory.begin() + page, kPageSize, kErased);
+    }
     pagesErased.push_back(page);
     return true;
 }
 
 void RadioFlashModel::EraseAll() {
-    std::fill(memory.begin(), memory.end(), kErased);
+    memory.clear();
     ++chipErases;
 }
 
 void RadioFlashModel::Fill(const Bytes& content) {
-    for (std::size_t i = 0; i < memory.size(); ++i) {
-        memory[i] = content.empty() ? kErased : content[i % content.size()];
+    Bytes& cells = Cells();
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        cells[i] = content.empty() ? kErased : content[i % content.size()];
     }
 }
 
@@ -54,7 +64,8 @@ Bytes RadioFlashModel::Read(std::uint32_t address, std::size_t length) const {
     if (!Contains(address, length)) {
         return {};
     }
-    return Bytes(memory.begin() + address, memory.begin() + address + length);
+    const Bytes& cells = Cells();
+    return Bytes(cells.begin() + address, cells.begin() + address + length);
 }
 
 }  // namespace sim

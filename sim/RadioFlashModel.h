@@ -18,7 +18,7 @@ public:
 
     explicit RadioFlashModel(std::uint32_t size = kDefaultSize);
 
-    std::uint32_t Size() const { return static_cast<std::uint32_t>(memory.size()); }
+    std::uint32_t Size() const { return size; }
     // false when the range runs outside the flash.
     bool Contains(std::uint32_t address, std::size_t length) const;
 
@@ -32,7 +32,7 @@ public:
     // As an earlier firmware would have left it: every byte programmed.
     void Fill(const Bytes& content);
     Bytes Read(std::uint32_t address, std::size_t length) const;
-    const Bytes& Contents() const { return memory; }
+    const Bytes& Contents() const { return Cells(); }
 
     // What happened to the flash, for tests to read.
     std::vector<std::uint32_t> pagesErased;   // page addresses, in order of erasing
@@ -41,7 +41,12 @@ public:
     std::uint64_t corruptedBytes = 0;         // written bytes that did not come out as sent
 
 private:
-    Bytes memory;
+    // The cells, made on first use: a flash nobody touched is all erased, and
+    // a bench of many simulated units should not pay for each one's flash.
+    Bytes& Cells() const;
+
+    std::uint32_t size;
+    mutable Bytes memory;
 };
 
 }  // namespace sim

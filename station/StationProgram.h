@@ -13,7 +13,7 @@ struct StationTiming {
     std::chrono::milliseconds noAnswerLimit{60000};
     // Workers never start closer together than this, so that units started
     // together do not restart and enumerate at the same instant.
-    std::chrono::milliseconds startStagger{150};
+    std::chrono::milliseconds startStagger{100};
 };
 
 // The program, from its words (the program's path first): exit status 0 when

@@ -24,7 +24,7 @@ constexpr const char* kToolName = "QuorlFirmwareUpdateApp";
 // After the command, how long the unit may take to show again at its port
 // (a controller restarting into its application), looked for this often.
 constexpr std::uint32_t kComeBackWaitMs = 10000;
-constexpr std::uint32_t kComeBackPollMs = 250;
+constexpr std::uint32_t kComeBackPollMs = 100;
 // Progress goes to the station at most this often, and always at the end.
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
 
