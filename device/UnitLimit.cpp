@@ -31,15 +31,13 @@ void Refuse(std::string reason, bool withdrawable) {
 }
 
 // A device of the unit's IDs at another port is the unit itself, come back
-// where it should not be, when no unit sat there at the start or when it
-// carries the unit's own serial number. One at a port where another unit sat
-// is that unit, and no concern of this one.
-bool IsTheUnitElsewhere(const UnitLimit& limit, const std::string& port,
-                        const std::string& serialNumber) {
-    const bool portOfAnotherUnit = std::find(limit.portsAtStart.begin(), limit.portsAtStart.end(),
-                                             port) != limit.portsAtStart.end();
-    return !port.empty() &&
-           (!portOfAnotherUnit || (!limit.serialNumber.empty() && serialNumber == limit.serialNumber));
+// where it should not be, when no unit sat at that port at the start. One at
+// a port where another unit sat is that unit, and no concern of this one,
+// whatever its serial number says: units fresh from the factory may all
+// carry the same.
+bool IsTheUnitElsewhere(const UnitLimit& limit, const std::string& port) {
+    return !port.empty() && std::find(limit.portsAtStart.begin(), limit.portsAtStart.end(),
+                                      port) == limit.portsAtStart.end();
 }
 
 template <class Value>
@@ -69,10 +67,9 @@ hid_device* OpenAtUnitPort(unsigned short vendorId, unsigned short productId) {
     for (const hid_device_info* info = listed; info != nullptr && atUnitPort == nullptr;
          info = info->next) {
         const std::string port = platform::UsbPortOfHidDevice(info->path != nullptr ? info->path : "");
-        const std::string serialNumber = Utf8FromWide(info->serial_number);
         if (!port.empty() && port == limit.port) {
             atUnitPort = info;
-        } else if (!cameBackAt && IsTheUnitElsewhere(limit, port, serialNumber)) {
+        } else if (!cameBackAt && IsTheUnitElsewhere(limit, port)) {
             cameBackAt = port;
         }
     }
