@@ -264,8 +264,9 @@ TEST(StationInterrupt, RunningUnitFinishesOthersAreNotStarted) {
         _exit(127);
     }
     ASSERT_GT(child, 0);
-    // The first unit's worker is in the middle of its reboot wait by then.
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    // The first unit takes over 3 s on the wall clock: by then its worker is
+    // in the middle of its command, and the others wait their turn.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     kill(child, SIGINT);
     int status = 0;
     waitpid(child, &status, 0);
