@@ -17,3 +17,10 @@ constexpr std::uint16_t kTivaneBootloaderProductId = 0x1071;
 // The Tivane's application is a USB serial port of another vendor.
 constexpr std::uint16_t kTivaneSerialVendorId = 0x2548;
 constexpr std::uint16_t kTivaneSerialProductId = 0x1001;
+
+// The device whose commands read its input reports (the dongle's bootloader
+// reads its status byte so); every other device of the family is driven with
+// feature reports alone.
+constexpr bool CommandsReadInputReports(std::uint16_t productId) {
+    return productId == kDongleBootloaderProductId;
+}

@@ -30,14 +30,19 @@ Access AccessFrom(platform::NodeAccess node) {
 // Opens and closes at once: opening a HID device sends nothing to it. An open
 // alone does not tell: hidapi on Windows opens a device that refuses reading
 // and writing without access rights, so the system's own check decides too.
-Access HidAccess(const std::string& path) {
+// Such a handle still carries feature reports: it serves every device but
+// the one whose commands read input reports.
+Access HidAccess(const std::string& path, std::uint16_t productId) {
     if (path.empty()) {
         return Access::Failed;
     }
     const bool denied = platform::CheckHidAccess(path) == platform::NodeAccess::Denied;
     if (hid_device* handle = hid_open_path(path.c_str())) {
         hid_close(handle);
-        return denied ? Access::Denied : Access::Ok;
+        if (denied) {
+            return CommandsReadInputReports(productId) ? Access::Denied : Access::Held;
+        }
+        return Access::Ok;
     }
     return denied ? Access::Denied : Access::Failed;
 }
@@ -62,7 +67,8 @@ void AddHidDevices(std::vector<ListedDevice>& listing, AccessTest test) {
         device.product = Utf8FromWide(info->product_string);
         device.path = path;
         device.port = platform::UsbPortOfHidDevice(path);
-        device.access = test == AccessTest::TryOpening ? HidAccess(path) : Access::Unknown;
+        device.access = test == AccessTest::TryOpening ? HidAccess(path, info->product_id)
+                                                      : Access::Unknown;
         listing.push_back(std::move(device));
     }
     hid_free_enumeration(all);

@@ -15,6 +15,10 @@ enum class Access {
     Denied,   // present, but it refuses this user
     Failed,   // present, but it could not be opened for another reason
     Unknown,  // a serial port whose access shows only by opening it (Windows)
+    // Windows: another program holds it, and it opened without access
+    // rights; its feature reports still pass, so every command of a device
+    // that reads no input reports still works.
+    Held,
 };
 
 struct ListedDevice {

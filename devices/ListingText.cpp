@@ -43,6 +43,8 @@ AccessWords WordsFor(Access access) {
             return {"cannot open", "denied"};
         case Access::Unknown:
             return {"access unknown (not opened)", "unknown"};
+        case Access::Held:
+            return {"can open (in use by another program)", "held"};
         case Access::Failed:
             break;
     }

@@ -148,20 +148,30 @@ TEST_F(DeviceListing, UnopenableDevicesAreListedWithTheRulesHint) {
     dongle.accessDenied = true;
     auto& tivane = world.Add<sim::TivaneModel>();
     tivane.accessDenied = true;
+    // On Windows another program holds it: its feature reports still pass,
+    // so the tool can drive it, and no hint says otherwise.
+    auto& held = world.Add<ControllerModel>();
+    held.accessDenied = true;
 
     const RunResult run = RunListing({});
     EXPECT_EQ(run.status, 0);
     const Transcript lines = run.OutLines();
-    ASSERT_EQ(lines.size(), 3u);
-    const std::string refused = sim::Host().system == sim::System::Windows
-                                    ? "cannot open (access denied)"
-                                    : "cannot open (permission denied)";
+    ASSERT_EQ(lines.size(), 4u);
+    const bool windows = sim::Host().system == sim::System::Windows;
+    const std::string refused =
+        windows ? "cannot open (access denied)" : "cannot open (permission denied)";
     EXPECT_TRUE(lines[0].ends_with(controller.Path() + PortColumn(1) + "  can open")) << lines[0];
     EXPECT_TRUE(lines[1].ends_with(dongle.Path() + PortColumn(2) + "  " + refused)) << lines[1];
-    EXPECT_TRUE(lines[2].ends_with(tivane.serial.serialPort + PortColumn(3) + "  " +
-                                   SerialPortAccess(refused.c_str())))
+    EXPECT_TRUE(lines[2].ends_with(held.Path() + PortColumn(4) + "  " +
+                                   (windows ? "can open (in use by another program)" : refused)))
         << lines[2];
+    EXPECT_TRUE(lines[3].ends_with(tivane.serial.serialPort + PortColumn(3) + "  " +
+                                   SerialPortAccess(refused.c_str())))
+        << lines[3];
     Transcript hints = {AccessHintLine(dongle.Path())};
+    if (!windows) {
+        hints.push_back(AccessHintLine(held.Path()));
+    }
     if (sim::Host().serialAccessVisible) {
         hints.push_back(AccessHintLine(tivane.serial.serialPort));
     }
