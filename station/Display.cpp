@@ -1,9 +1,9 @@
 #include "station/Display.h"
 
-#include "devices/ListingText.h"
-
 #include <algorithm>
 #include <cstdio>
+
+#include "devices/ListingText.h"
 
 namespace {
 
@@ -25,9 +25,6 @@ std::string Padded(std::string text, std::size_t width) {
     text.resize(width, ' ');
     return text;
 }
-
-// Control characters would move the cursor: a row shows them as '?'.
-std::string Printable(std::string text) { return OnOneLine(std::move(text)); }
 
 std::string Bar(const UnitRun& run) {
     if (run.total == 0) {
@@ -75,10 +72,10 @@ std::string StateText(const UnitRun& run) {
 std::string LiveRow(const UnitRun& run, std::size_t portWidth, std::size_t serialWidth, int width) {
     const std::string elapsed = run.state == UnitRun::State::Waiting ? "" : Seconds(run.ElapsedSeconds());
     const std::string head = Padded(run.unit.port, portWidth) + "  " +
-                             Padded(Printable(run.unit.serialNumber), serialWidth) + "  ";
+                             Padded(OnOneLine(run.unit.serialNumber), serialWidth) + "  ";
     const std::string tail = "  " + Bar(run) + "  " + Padded(elapsed, 8);
     const int room = width - 1 - static_cast<int>(head.size() + tail.size());
-    std::string row = head + Padded(Printable(StateText(run)), static_cast<std::size_t>(std::max(room, 8))) + tail;
+    std::string row = head + Padded(OnOneLine(StateText(run)), static_cast<std::size_t>(std::max(room, 8))) + tail;
     if (static_cast<int>(row.size()) > width - 1) {
         row.resize(static_cast<std::size_t>(std::max(width - 1, 0)));
     }
@@ -157,9 +154,9 @@ void StationDisplay::Summary(const std::vector<UnitRun>& runs) {
                                      ? Seconds(run.ElapsedSeconds())
                                      : "-";
         std::string line = Padded(run.unit.port, portWidth) + "  " +
-                           Padded(Printable(run.unit.serialNumber), serialWidth) + "  " +
+                           Padded(OnOneLine(run.unit.serialNumber), serialWidth) + "  " +
                            Padded(run.outcome, 11) + "  " + Padded(status, 6) + "  " +
-                           Padded(time, 8) + "  " + Printable(run.reason);
+                           Padded(time, 8) + "  " + OnOneLine(run.reason);
         while (!line.empty() && line.back() == ' ') {
             line.pop_back();
         }

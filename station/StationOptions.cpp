@@ -7,6 +7,8 @@
 namespace {
 
 constexpr int kMostJobs = 64;
+// As many ports or serial numbers as anyone could name.
+constexpr int kMostNamed = 1 << 16;
 constexpr const char* kWorkerFlag = "--worker";
 
 std::string EditionName(Edition edition) { return edition == Edition::Compact ? "compact" : "standard"; }
@@ -33,10 +35,10 @@ ParsedStationLine ParseStationLine(const std::vector<std::string>& arguments) {
     bool everyUnit = false;
     auto* all = app.add_flag("--all", everyUnit, "every unit that the command serves");
     auto* ports = app.add_option("--port", options.ports, "the units at these USB ports")
-                      ->expected(1, kMostJobs * 16);
+                      ->expected(1, kMostNamed);
     auto* serials = app.add_option("--serial", options.serials,
                                    "the units with these serial numbers (followed by their port)")
-                        ->expected(1, kMostJobs * 16);
+                        ->expected(1, kMostNamed);
     all->excludes(ports)->excludes(serials);
     ports->excludes(serials);
     app.add_option("--jobs", options.jobs, "units at a time (default 4)")
@@ -49,7 +51,7 @@ ParsedStationLine ParseStationLine(const std::vector<std::string>& arguments) {
     app.add_flag(kWorkerFlag, options.worker)->group("");
     app.add_option("--unit-port", options.unitPort)->group("");
     app.add_option("--unit-serial", options.unitSerial)->group("");
-    app.add_option("--ports-at-start", options.portsAtStart)->group("")->expected(0, 1 << 16);
+    app.add_option("--ports-at-start", options.portsAtStart)->group("")->expected(0, kMostNamed);
 
     std::vector<std::string> reversed(ownWords.rbegin(), ownWords.rend());
     if (!reversed.empty()) {

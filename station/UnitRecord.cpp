@@ -60,8 +60,6 @@ const char* StreamName(UnitLine::Stream stream) {
 
 }  // namespace
 
-std::string ReleaseOf(std::uint16_t release) { return ReleaseText(release); }
-
 std::optional<std::vector<ImageFacts>> ImagesOf(const Invocation& invocation,
                                                 std::string& unreadable) {
     std::vector<std::string> paths;
@@ -117,7 +115,7 @@ Record UnitRecord(const UnitRun& run, const RunContext& context) {
         }
         AddOnce(productIds, UsbIdText(device.productId));
         if (releaseBefore.is_null()) {
-            releaseBefore = ReleaseOf(device.release);
+            releaseBefore = ReleaseText(device.release);
         }
     }
     for (const auto& serial : run.facts.value("serialsSeen", nlohmann::json::array())) {
@@ -135,7 +133,7 @@ Record UnitRecord(const UnitRun& run, const RunContext& context) {
     if (run.facts.contains("productIdAfter")) {
         productAfter = UsbIdText(run.facts["productIdAfter"].get<std::uint16_t>());
         AddOnce(productIds, productAfter);
-        releaseAfter = ReleaseOf(run.facts["releaseAfter"].get<std::uint16_t>());
+        releaseAfter = ReleaseText(run.facts["releaseAfter"].get<std::uint16_t>());
         const std::string serialAfter = run.facts.value("serialAfter", std::string());
         if (!serialAfter.empty()) {
             AddOnce(serials, serialAfter);

@@ -42,6 +42,3 @@ Record UnitRecord(const UnitRun& run, const RunContext& context);
 // The record as one line of text: strings that are not UTF-8 (a path in
 // another encoding) have their bad bytes replaced, never refused.
 std::string RecordLine(const Record& record);
-
-// "1.04" for the release 0x0104, as the listing shows it.
-std::string ReleaseOf(std::uint16_t release);

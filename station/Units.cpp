@@ -36,6 +36,14 @@ Selection Problem(int status, std::string line, const std::vector<BenchUnit>& un
     return selection;
 }
 
+// A unit named twice (by two words, or a port and its serial) runs once.
+void SelectOnce(Selection& selection, const BenchUnit& unit) {
+    if (std::none_of(selection.units.begin(), selection.units.end(),
+                     [&](const BenchUnit& u) { return u.port == unit.port; })) {
+        selection.units.push_back(unit);
+    }
+}
+
 }  // namespace
 
 std::string BenchUnit::Description() const {
@@ -154,10 +162,7 @@ Selection SelectUnits(const StationOptions& options, const Invocation& invocatio
                                        port + (served.empty() ? "" : "; the units it serves:"),
                                    served);
                 }
-                if (std::none_of(selection.units.begin(), selection.units.end(),
-                                 [&](const BenchUnit& u) { return u.port == port; })) {
-                    selection.units.push_back(*unit);
-                }
+                SelectOnce(selection, *unit);
             }
             break;
         case StationOptions::Selection::Serials:
@@ -181,10 +186,7 @@ Selection SelectUnits(const StationOptions& options, const Invocation& invocatio
                                        " shows at more than one port:",
                                    matching);
                 }
-                if (std::none_of(selection.units.begin(), selection.units.end(),
-                                 [&](const BenchUnit& u) { return u.port == matching[0].port; })) {
-                    selection.units.push_back(matching[0]);
-                }
+                SelectOnce(selection, matching[0]);
             }
             break;
     }
