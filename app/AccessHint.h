@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/DeviceAccess.h"
+#include "platform/access/DeviceAccess.h"
 
 // After a failed command: when a device the command looked for is present but
 // refuses to open, says so in one line on standard error, naming the device,

@@ -17,7 +17,7 @@
 #include "device/QuorlControllerRadioSWDDevice.h"
 #include "image/ImageFile.h"
 #include "platform/Platform.h"
-#include "platform/TransferProgress.h"
+#include "platform/console/TransferProgress.h"
 
 namespace {
 

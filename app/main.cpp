@@ -3,7 +3,7 @@
 
 #include "app/BuiltEdition.h"
 #include "app/Dispatcher.h"
-#include "platform/ProgramArguments.h"
+#include "platform/console/ProgramArguments.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments = platform::ProgramArguments(argc, argv);

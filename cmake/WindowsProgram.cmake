@@ -13,7 +13,7 @@ endif()
 
 # quorl_make_windows_program(target name description): the version resource,
 # which also carries the manifest, for the program of that file name; and
-# platform/SystemDllsOnlyWindows.cpp, which before main restricts the DLLs
+# platform/process/SystemDllsOnlyWindows.cpp, which before main restricts the DLLs
 # loaded by name to System32. Every Windows program calls this.
 function(quorl_make_windows_program target name description)
   set(QUORL_PROGRAM_NAME ${name})
@@ -26,7 +26,7 @@ function(quorl_make_windows_program target name description)
   # The resource compiler reads the manifest, which the build does not see.
   set_source_files_properties(${resource} PROPERTIES OBJECT_DEPENDS ${QUORL_MANIFEST_FILE})
   target_sources(${target} PRIVATE ${resource}
-                 ${CMAKE_SOURCE_DIR}/platform/SystemDllsOnlyWindows.cpp)
+                 ${CMAKE_SOURCE_DIR}/platform/process/SystemDllsOnlyWindows.cpp)
   if(MSVC)
     # The manifest comes with the resource, not from the linker.
     target_link_options(${target} PRIVATE /MANIFEST:NO)

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "device/UnitLimit.h"
-#include "platform/DeviceAccess.h"
+#include "platform/access/DeviceAccess.h"
 #include "platform/Platform.h"
 
 namespace {

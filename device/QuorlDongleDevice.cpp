@@ -4,8 +4,8 @@
 #include <array>
 #include <cstring>
 
-#include "platform/Files.h"
-#include "platform/TransferProgress.h"
+#include "platform/files/Files.h"
+#include "platform/console/TransferProgress.h"
 
 namespace {
 

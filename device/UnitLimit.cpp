@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "device/WideText.h"
-#include "platform/UsbPort.h"
+#include "platform/usb/UsbPort.h"
 
 namespace {
 

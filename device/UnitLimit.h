@@ -12,7 +12,7 @@
 #include <hidapi/hidapi.h>
 
 struct UnitLimit {
-    std::string port;          // as platform/UsbPort.h names it
+    std::string port;          // as platform/usb/UsbPort.h names it
     std::string serialNumber;  // empty: unknown
     // Every port where a device of the family was present when the work on
     // the bench started: a device that turns up at one of these is another unit.

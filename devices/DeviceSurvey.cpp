@@ -7,9 +7,9 @@
 #include "app/TivanePort.h"
 #include "device/UsbIds.h"
 #include "device/WideText.h"
-#include "platform/DeviceAccess.h"
+#include "platform/access/DeviceAccess.h"
 #include "platform/Platform.h"
-#include "platform/UsbPort.h"
+#include "platform/usb/UsbPort.h"
 
 namespace {
 

@@ -29,7 +29,7 @@ struct ListedDevice {
     std::string serialNumber;   // empty when the device gives none
     std::string product;        // empty when the device gives none
     std::string path;           // what the tool opens: HID path or serial port; empty when none
-    std::string port;           // the USB port it sits on (platform/UsbPort.h); empty when unknown
+    std::string port;           // the USB port it sits on (platform/usb/UsbPort.h); empty when unknown
     Access access = Access::Failed;
 };
 

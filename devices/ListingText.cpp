@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/DeviceAccess.h"
+#include "platform/access/DeviceAccess.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "image/ChecksumText.h"
 #include "image/ImageFile.h"
 #include "image/Lfsr128.h"
-#include "platform/TransferProgress.h"
-#include "platform/Files.h"
+#include "platform/console/TransferProgress.h"
+#include "platform/files/Files.h"
 #include "platform/Platform.h"
 
 namespace {

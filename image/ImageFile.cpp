@@ -4,7 +4,7 @@
 #include <iostream>
 #include <vector>
 
-#include "platform/Files.h"
+#include "platform/files/Files.h"
 
 namespace {
 

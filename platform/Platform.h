@@ -1,3 +1,4 @@
+// platform: the operating system's services that the simulator replaces (sleeping, the USB listing, a serial byte); the folders beside it group the rest by concern.
 // Operating-system services that the commands need besides hidapi.
 // The product links the Linux or the Windows implementation; the simulator
 // implements the same functions over virtual time and simulated devices.

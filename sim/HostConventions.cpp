@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "platform/LinuxAccessText.h"
-#include "platform/SerialPortText.h"
-#include "platform/WindowsAccessText.h"
+#include "platform/access/LinuxAccessText.h"
+#include "platform/serial/SerialPortText.h"
+#include "platform/access/WindowsAccessText.h"
 
 namespace sim {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/DeviceAccess.h"
+#include "platform/access/DeviceAccess.h"
 
 namespace sim {
 
@@ -47,7 +47,7 @@ struct HostConventions {
     std::string (*hidPath)(std::uint16_t vendorId, std::uint16_t productId, std::size_t busPlace,
                            std::size_t collection, std::size_t collections);
     // The USB port numbered n on the hub the units are plugged into, as the
-    // system names it (platform/UsbPort.h): usbhid's text on Linux
+    // system names it (platform/usb/UsbPort.h): usbhid's text on Linux
     // ("usb-0000:00:14.0-2"), the USB device's location path on Windows.
     std::string (*usbPortName)(std::size_t n);
     // The serial port numbered n: /dev/ttyACMn or COMn; the ports of devices

@@ -1,6 +1,6 @@
 // The console over the simulator: the clock is virtual time; whether standard
 // error is a terminal is the real answer unless a test says otherwise.
-#include "platform/Console.h"
+#include "platform/console/Console.h"
 #include "sim/HostConventions.h"
 #include "sim/SimWorld.h"
 

@@ -2,7 +2,7 @@
 // stands for one that refuses the user, its HID device and, for the Tivane,
 // its serial port alike: on Linux a node that belongs to root, on Windows a
 // device that another program holds. Each system explains it in its own words.
-#include "platform/DeviceAccess.h"
+#include "platform/access/DeviceAccess.h"
 #include "sim/HostConventions.h"
 #include "sim/SimWorld.h"
 

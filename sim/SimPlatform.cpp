@@ -3,8 +3,8 @@
 // devices that are enumerated now; a serial byte reaches the listed device
 // that owns the port, unless the port refuses the user.
 #include "platform/Platform.h"
-#include "platform/UsbListingText.h"
-#include "platform/UsbPort.h"
+#include "platform/usb/UsbListingText.h"
+#include "platform/usb/UsbPort.h"
 #include "sim/HostConventions.h"
 #include "sim/SimWorld.h"
 

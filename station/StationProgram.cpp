@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "devices/DeviceSurvey.h"
-#include "platform/RecordFile.h"
-#include "platform/StationConsole.h"
-#include "platform/WorkerProcess.h"
+#include "platform/files/RecordFile.h"
+#include "platform/console/StationConsole.h"
+#include "platform/process/WorkerProcess.h"
 #include "station/Display.h"
 #include "station/StationOptions.h"
 #include "station/UnitRecord.h"

@@ -7,7 +7,7 @@
 #include "devices/ListingText.h"
 #include "image/ChecksumText.h"
 #include "image/ImageFile.h"
-#include "platform/Sha256.h"
+#include "platform/files/Sha256.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/WorkerProcess.h"
+#include "platform/process/WorkerProcess.h"
 #include "station/Units.h"
 
 struct UnitLine {

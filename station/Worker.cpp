@@ -14,7 +14,7 @@
 #include "device/UnitLimit.h"
 #include "devices/DeviceSurvey.h"
 #include "platform/Platform.h"
-#include "platform/TransferProgress.h"
+#include "platform/console/TransferProgress.h"
 #include "station/WorkerProtocol.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // quorl-station over real devices.
-#include "platform/ProgramArguments.h"
+#include "platform/console/ProgramArguments.h"
 #include "station/StationProgram.h"
 
 int main(int argc, char** argv) { return RunStation(platform::ProgramArguments(argc, argv)); }

@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/RecordFile.h"
-#include "platform/Sha256.h"
-#include "platform/WorkerProcess.h"
+#include "platform/files/RecordFile.h"
+#include "platform/files/Sha256.h"
+#include "platform/process/WorkerProcess.h"
 #include "testsupport/TempFiles.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "app/TivanePort.h"
-#include "platform/UsbListingText.h"
-#include "platform/UsbPortText.h"
+#include "platform/usb/UsbListingText.h"
+#include "platform/usb/UsbPortText.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/NodePermissions.h"
+#include "platform/access/NodePermissions.h"
 #include "testsupport/TempFiles.h"
 
 namespace {

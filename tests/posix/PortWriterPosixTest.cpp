@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/PortWriter.h"
+#include "platform/serial/PortWriter.h"
 #include "testsupport/TempFiles.h"
 #include "testsupport/posix/PseudoTerminalPair.h"
 

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "platform/PortWriter.h"
+#include "platform/serial/PortWriter.h"
 #include "testsupport/Bytes.h"
 
 namespace {

@@ -1,0 +1,27 @@
+// platform/serial: serial ports by name (a tty node, a COM port).
+// Writing one byte to a serial port by its name: a terminal's device node
+// (/dev/ttyACM0) with POSIX calls, or a COM port (COM5, COM12) with Win32
+// calls. The platform's serial-port operation wraps it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Opens the port (on POSIX without making it the controlling terminal), puts
+// it in raw mode, writes the byte and closes it. Waits at most timeoutMs for
+// the port to take the byte. Anything that is not a serial port is left
+// untouched. On failure, failure (when given) receives why, in one line that
+// names the port (SerialPortText.h).
+bool WriteByteToPort(const std::string& port, std::uint8_t byte, int timeoutMs,
+                     std::string* failure = nullptr);
+
+#ifdef _WIN32
+// Why a step on the COM port failed with this Win32 error. Windows opens a
+// serial port for one program at a time: while a terminal holds it, a second
+// open is refused with "Access denied" (Wine lets it open).
+std::string ComPortFailure(const std::string& port, unsigned long error);
+#endif
+
+}  // namespace platform
