@@ -38,14 +38,19 @@ struct UsbDevice {
     std::string port = {};
 };
 
-// The USB devices present now, in the system's listing order. A listing that
-// cannot be obtained is empty.
-std::vector<UsbDevice> ListUsbDevices();
+// The USB devices present now, in the system's listing order; with onlyPort,
+// only the device at that port, reading nothing else. A listing that cannot
+// be obtained is empty.
+std::vector<UsbDevice> ListUsbDevices(const std::string& onlyPort = {});
 
 // Opens the serial port by name, writes one byte and closes it again; false
 // when any step failed, with why in failure, one line that names the port
 // ("COM5 is in use by another program"). Bounded: a port that takes nothing
-// does not hang it.
-bool WriteSerialByte(const std::string& portName, std::uint8_t byte, std::string& failure);
+// does not hang it. With atUsbPort, the port that was opened must belong to
+// the USB device at that port (a node's name is reused as devices come and
+// go): otherwise nothing is written, and failure reads
+// "/dev/ttyACM0 is no longer at usb-0000:00:14.0-1.2".
+bool WriteSerialByte(const std::string& portName, std::uint8_t byte, std::string& failure,
+                     const std::string& atUsbPort = {});
 
 }  // namespace platform

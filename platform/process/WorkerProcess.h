@@ -55,10 +55,18 @@ private:
     std::unique_ptr<Handles> handles;
 };
 
-// Calls the handler when the user interrupts the program at its console
-// (Ctrl+C). The handler runs in a signal handler or on another thread: it
-// may only set an atomic flag.
-void OnConsoleInterrupt(void (*handler)());
+// Calls the handler each time the program is asked to stop: Ctrl+C at its
+// console, and on POSIX SIGTERM and SIGHUP (a service manager, a terminal
+// that closed); on Windows Ctrl+Break and the console's close, logoff and
+// shutdown events too. The handler runs in a signal handler or on another
+// thread: it may only touch atomics.
+void OnStopRequest(void (*handler)());
+
+// The program has recorded what it could after a stop request. On Windows a
+// console that closes, a logoff or a shutdown ends the program as soon as its
+// handler returns: the handler waits for this (as long as the system gives).
+// Elsewhere it does nothing.
+void StopRequestServed();
 
 // A write to a pipe whose reader is gone fails instead of ending the
 // program: a station whose output was closed goes on recording its units,
