@@ -111,6 +111,7 @@ TEST_F(TwoControllers, BootloaderWithAnotherSerialNumberIsNotWritten) {
     const RunResult run = RunTool({file.Path()});
 
     EXPECT_EQ(run.status, 1);
+    ASSERT_FALSE(run.OutLines().empty());
     EXPECT_EQ(run.OutLines().back(), kOpenError);
     EXPECT_EQ(Steps(*a), Transcript{"reboot"});
     EXPECT_TRUE(b->wire.empty());
