@@ -4,6 +4,7 @@
 
 #include "device/HidDevice.h"
 #include "device/UnitLimit.h"
+#include "platform/usb/HidListing.h"
 
 std::string InaccessibleDeviceHint(const platform::InaccessibleDevice& device) {
     return "Hint: " + device.name + " is present but cannot be opened (" + device.reason + "); " +
@@ -16,8 +17,19 @@ std::string InaccessibleNodeHint(const std::string& node) {
 
 void HintAtInaccessibleDevice() {
     // The search looks at every device of the IDs, and on Windows opens each:
-    // a process limited to one unit leaves the other units' devices alone.
-    if (ActiveUnitLimit() != nullptr) {
+    // a process limited to one unit looks only at the devices at its port,
+    // and opens none.
+    if (const UnitLimit* limit = ActiveUnitLimit()) {
+        for (const UsbId& id : DevicesThatDidNotOpen()) {
+            for (const platform::HidNode& node :
+                 platform::ListHidDevices(id.vendorId, id.productId, limit->port)) {
+                if (node.port == limit->port &&
+                    platform::CheckHidAccess(node.path) == platform::NodeAccess::Denied) {
+                    std::cerr << InaccessibleNodeHint(node.path) << std::endl;
+                    return;
+                }
+            }
+        }
         return;
     }
     for (const UsbId& id : DevicesThatDidNotOpen()) {

@@ -17,9 +17,11 @@ constexpr std::uint32_t kRestartPauseMs = 1000;
 }  // namespace
 
 int FindTivanePort(std::string& comport_name) {
-    std::vector<platform::UsbDevice> listing = platform::ListUsbDevices();
     // In a process limited to one unit, only the devices at its port.
-    if (const UnitLimit* limit = ActiveUnitLimit()) {
+    const UnitLimit* limit = ActiveUnitLimit();
+    std::vector<platform::UsbDevice> listing =
+        platform::ListUsbDevices(limit != nullptr ? limit->port : std::string());
+    if (limit != nullptr) {
         std::erase_if(listing, [&](const platform::UsbDevice& device) {
             return device.port.empty() || device.port != limit->port;
         });
@@ -46,8 +48,11 @@ int UpdateTivaneFirmware(const std::string& path) {
         // terminal holds it, say); the command goes on, since the Tivane may
         // be in its bootloader already: the single open of the bootloader
         // below tells whether the restart worked.
+        // Under a unit limit, the port opened must still be the unit's.
+        const UnitLimit* limit = ActiveUnitLimit();
         std::string failure;
-        if (!platform::WriteSerialByte(comport_name, kRestartIntoBootloader, failure)) {
+        if (!platform::WriteSerialByte(comport_name, kRestartIntoBootloader, failure,
+                                       limit != nullptr ? limit->port : std::string())) {
             std::cerr << failure << std::endl;
         }
         platform::SleepMs(kRestartPauseMs);

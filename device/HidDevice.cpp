@@ -55,8 +55,21 @@ HidDevice::HidDevice(std::uint16_t vendorId, std::uint16_t productId, std::uint3
 
 HidDevice::~HidDevice() { HidDevice::Close(); }
 
+namespace {
+DeviceLinkObserver linkObserver = nullptr;
+}  // namespace
+
+void ObserveDeviceLink(DeviceLinkObserver observer) { linkObserver = observer; }
+
+void NoteDeviceLinkActivity() {
+    if (linkObserver != nullptr) {
+        linkObserver();
+    }
+}
+
 bool HidDevice::Open() {
     Close();
+    NoteDeviceLinkActivity();
     // In a process limited to one unit, only the device at its port.
     handle = ActiveUnitLimit() != nullptr ? OpenAtUnitPort(vendorId, productId)
                                           : hid_open(vendorId, productId, nullptr);

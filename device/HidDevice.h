@@ -26,6 +26,13 @@ struct UsbId {
 const std::vector<UsbId>& DevicesThatDidNotOpen();
 void ForgetDevicesThatDidNotOpen();
 
+// Told of every exchange with a device as it completes (each transfer and
+// each open attempt): a station's worker passes it on as a sign that the
+// unit's link is alive, however long the command stays silent. Null: no one.
+using DeviceLinkObserver = void (*)();
+void ObserveDeviceLink(DeviceLinkObserver observer);
+void NoteDeviceLinkActivity();
+
 class HidDevice {
 public:
     // readsInputReports: the device's commands need its input reports
@@ -67,6 +74,7 @@ protected:
     int Transfer(Call&& call) {
         errno = 0;
         const int result = call(handle);
+        NoteDeviceLinkActivity();
         if (result < 0) {
             AfterFailedTransfer();
         }

@@ -14,9 +14,10 @@
 struct UnitLimit {
     std::string port;          // as platform/usb/UsbPort.h names it
     std::string serialNumber;  // empty: unknown
-    // Every port where a device of the family was present when the work on
-    // the bench started: a device that turns up at one of these is another unit.
-    std::vector<std::string> portsAtStart;
+    // Whether a device at the port whose serial number differs from the
+    // unit's is refused as another unit. Off for benches whose units report
+    // another serial number in their bootloader.
+    bool checkSerialNumber = true;
 };
 
 // Set once, at the start of a process that works on one unit.
@@ -26,11 +27,9 @@ const UnitLimit* ActiveUnitLimit();
 // Back to no limit and no refusal (between runs in one test process).
 void LiftUnitLimit();
 
-// The first reason the limit kept a device from being opened, as the unit's
-// outcome states it: "serial number S at port P differs from the unit's
-// serial number U", or "came back at another port: P". A device at another
-// port seen while the unit restarts is withdrawn as a reason once the unit
-// opens at its own port, and gives way to a serial number that differs.
+// The reason the limit kept a device at the unit's port from being opened,
+// as the unit's outcome states it: "serial number S at port P differs from
+// the unit's serial number U".
 std::optional<std::string> UnitRefusal();
 
 // What the process met at its unit's port, for the unit's record: each
@@ -42,5 +41,7 @@ struct UnitSightings {
 const UnitSightings& UnitDevicesSeen();
 
 // Under the active limit: opens the first device of these IDs at the unit's
-// port, or nothing, recording why when the limit itself refused a device.
+// port, or nothing. What was opened is checked after the open: a node that
+// another device took between the listing and the open (hidraw numbers are
+// reused) is closed again and counts as absent.
 hid_device* OpenAtUnitPort(unsigned short vendorId, unsigned short productId);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "devices/ListingText.h"
 
@@ -26,9 +27,27 @@ std::string Padded(std::string text, std::size_t width) {
     return text;
 }
 
+constexpr std::size_t kBarWidth = kBarCells + 7;  // "[", the cells, "]", " 100%"
+
+// An ended unit shows its outcome where its bar was: a failed unit's bar,
+// however full, says nothing true any more.
+std::string OutcomeWord(const UnitRun& run) {
+    if (run.outcome == "succeeded") {
+        return "SUCCEEDED";
+    }
+    return run.outcome == "not started" ? "NOT STARTED" : "FAILED";
+}
+
+std::string Coloured(const std::string& text, const UnitRun& run, bool colours) {
+    if (!colours || run.state != UnitRun::State::Ended || run.outcome == "not started") {
+        return text;
+    }
+    return (run.succeeded ? "\033[32m" : "\033[31m") + text + "\033[0m";
+}
+
 std::string Bar(const UnitRun& run) {
     if (run.total == 0) {
-        return std::string(kBarCells + 7, ' ');
+        return std::string(kBarWidth, ' ');
     }
     const std::uint64_t shown = std::min(run.done, run.total);
     const int percent = static_cast<int>(shown * 100 / run.total);
@@ -55,6 +74,14 @@ std::size_t SerialWidth(const std::vector<UnitRun>& runs) {
     return width;
 }
 
+// A unit that never started has no time.
+std::string Elapsed(const UnitRun& run) {
+    if (run.state == UnitRun::State::Waiting || (run.state == UnitRun::State::Ended && !run.ran)) {
+        return "";
+    }
+    return Seconds(run.ElapsedSeconds());
+}
+
 std::string StateText(const UnitRun& run) {
     switch (run.state) {
         case UnitRun::State::Waiting:
@@ -64,26 +91,46 @@ std::string StateText(const UnitRun& run) {
         case UnitRun::State::Ended:
             break;
     }
-    return run.outcome;
+    return run.reason.empty() ? run.outcome : run.reason;
 }
 
 }  // namespace
 
-std::string LiveRow(const UnitRun& run, std::size_t portWidth, std::size_t serialWidth, int width) {
-    const std::string elapsed = run.state == UnitRun::State::Waiting ? "" : Seconds(run.ElapsedSeconds());
-    const std::string head = Padded(run.unit.port, portWidth) + "  " +
-                             Padded(OnOneLine(run.unit.serialNumber), serialWidth) + "  ";
-    const std::string tail = "  " + Bar(run) + "  " + Padded(elapsed, 8);
+std::string LiveRow(const UnitRun& run, std::size_t portWidth, std::size_t serialWidth, int width,
+                    bool colours) {
+    const std::string elapsed = Elapsed(run);
+    std::string head = Padded(run.unit.port, portWidth) + "  " +
+                       Padded(OnOneLine(run.unit.serialNumber), serialWidth) + "  ";
+    const bool ended = run.state == UnitRun::State::Ended;
+    const std::string barOrOutcome = ended ? Padded(OutcomeWord(run), kBarWidth) : Bar(run);
+    std::string tail = "  " + barOrOutcome + "  " + Padded(elapsed, 8);
+    // On a narrow terminal the latest line gives way first, so that the
+    // outcome and the time stay in view; then the row is cut at the end.
     const int room = width - 1 - static_cast<int>(head.size() + tail.size());
-    std::string row = head + Padded(OnOneLine(StateText(run)), static_cast<std::size_t>(std::max(room, 8))) + tail;
+    const std::string middle = Padded(OnOneLine(StateText(run)), static_cast<std::size_t>(std::max(room, 0)));
+    std::string row = head + middle + tail;
     if (static_cast<int>(row.size()) > width - 1) {
         row.resize(static_cast<std::size_t>(std::max(width - 1, 0)));
+    }
+    if (ended && colours) {
+        const std::size_t at = head.size() + middle.size() + 2;
+        if (at < row.size()) {
+            const std::size_t length = std::min(OutcomeWord(run).size(), row.size() - at);
+            row = row.substr(0, at) + Coloured(row.substr(at, length), run, true) +
+                  row.substr(at + length);
+        }
     }
     return row;
 }
 
-StationDisplay::StationDisplay(Mode mode, std::ostream& out, std::ostream& err, int columns)
-    : mode(mode), out(out), err(err), columns(columns) {}
+bool ColoursWanted(StationDisplay::Mode mode) {
+    const char* noColour = std::getenv("NO_COLOR");
+    return mode == StationDisplay::Mode::Terminal && (noColour == nullptr || *noColour == '\0');
+}
+
+StationDisplay::StationDisplay(Mode mode, std::ostream& out, std::ostream& err, int columns,
+                               bool colours)
+    : mode(mode), out(out), err(err), columns(columns), colours(colours) {}
 
 void StationDisplay::EraseRows() {
     if (drawnRows > 0) {
@@ -129,13 +176,13 @@ void StationDisplay::Redraw(const std::vector<UnitRun>& runs, bool force) {
         frame += "\033[" + std::to_string(drawnRows) + "A\r";
     }
     for (const UnitRun& run : runs) {
-        frame += LiveRow(run, portWidth, serialWidth, columns) + kClearLine + "\n";
+        frame += LiveRow(run, portWidth, serialWidth, columns, colours) + kClearLine + "\n";
     }
     out << frame << std::flush;
     drawnRows = static_cast<int>(runs.size());
 }
 
-void StationDisplay::Summary(const std::vector<UnitRun>& runs) {
+void StationDisplay::Summary(const std::vector<UnitRun>& runs, bool recordFailed) {
     if (mode == Mode::Json) {
         return;
     }
@@ -143,26 +190,34 @@ void StationDisplay::Summary(const std::vector<UnitRun>& runs) {
     const std::size_t portWidth = PortWidth(runs);
     const std::size_t serialWidth = SerialWidth(runs);
     int succeeded = 0;
+    int notStarted = 0;
     out << "\n"
         << Padded("port", portWidth) << "  " << Padded("serial", serialWidth) << "  "
         << Padded("outcome", 11) << "  " << Padded("status", 6) << "  " << Padded("time", 8)
         << "  reason" << std::endl;
     for (const UnitRun& run : runs) {
         succeeded += run.succeeded ? 1 : 0;
+        notStarted += run.outcome == "not started" ? 1 : 0;
         const std::string status = run.exitStatus ? std::to_string(*run.exitStatus) : "-";
-        const std::string time = run.state == UnitRun::State::Ended && run.exitStatus
-                                     ? Seconds(run.ElapsedSeconds())
-                                     : "-";
+        const std::string time = run.ran ? Seconds(run.ElapsedSeconds()) : "-";
         std::string line = Padded(run.unit.port, portWidth) + "  " +
                            Padded(OnOneLine(run.unit.serialNumber), serialWidth) + "  " +
-                           Padded(run.outcome, 11) + "  " + Padded(status, 6) + "  " +
-                           Padded(time, 8) + "  " + OnOneLine(run.reason);
+                           Coloured(Padded(run.outcome, 11), run, colours) + "  " +
+                           Padded(status, 6) + "  " + Padded(time, 8) + "  " +
+                           OnOneLine(run.reason);
         while (!line.empty() && line.back() == ' ') {
             line.pop_back();
         }
         out << line << std::endl;
     }
+    const std::size_t failed = runs.size() - static_cast<std::size_t>(succeeded + notStarted);
     out << runs.size() << (runs.size() == 1 ? " unit: " : " units: ") << succeeded
-        << " succeeded, " << runs.size() - static_cast<std::size_t>(succeeded) << " failed"
-        << std::endl;
+        << " succeeded, " << failed << " failed";
+    if (notStarted > 0) {
+        out << ", " << notStarted << " not started";
+    }
+    out << std::endl;
+    if (recordFailed) {
+        out << "Not every record could be written to the log (see the lines above)." << std::endl;
+    }
 }

@@ -1,6 +1,9 @@
 #include "station/StationProgram.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <random>
 #include <condition_variable>
 #include <deque>
 #include <iostream>
@@ -23,8 +26,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kLoopTick = std::chrono::milliseconds(100);
 
-std::atomic<bool> interrupted{false};
-void OnInterrupt() { interrupted = true; }
+// Stop requests so far (Ctrl+C, SIGTERM, SIGHUP, a console that closes).
+std::atomic<int> stopRequests{0};
+void OnStopRequest() { stopRequests.fetch_add(1); }
 
 // What the reader threads hand to the station's one thread. They read their
 // worker's pipes and nothing else; only the station's thread calls hidapi.
@@ -75,6 +79,19 @@ void ReadLines(platform::WorkerProcess& worker, platform::WorkerProcess::Stream 
     queue.Push({unit, stream, true, {}});
 }
 
+// One run of the station, shared by the records of its units: random, so
+// that runs on two stations of a line never share one.
+std::string NewRunId() {
+    std::random_device random;
+    std::mt19937_64 bits((static_cast<std::uint64_t>(random()) << 32) ^ random() ^
+                         static_cast<std::uint64_t>(
+                             std::chrono::system_clock::now().time_since_epoch().count()));
+    char text[40];
+    std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(bits()),
+                  static_cast<unsigned long long>(bits()));
+    return text;
+}
+
 std::string SecondsText(std::chrono::milliseconds limit) {
     const auto seconds = limit.count() / 1000;
     return seconds * 1000 == limit.count() ? std::to_string(seconds) + " s"
@@ -84,14 +101,17 @@ std::string SecondsText(std::chrono::milliseconds limit) {
 class Station {
 public:
     Station(const StationOptions& options, const StationTiming& timing, RunContext context,
-            std::vector<BenchUnit> units, std::vector<std::string> portsAtStart,
-            platform::RecordFile* log, StationDisplay& display)
+            std::vector<BenchUnit> units, platform::RecordFile* log, StationDisplay& display,
+            bool recordFailed)
         : options(options),
           timing(timing),
           context(std::move(context)),
-          portsAtStart(std::move(portsAtStart)),
           log(log),
-          display(display) {
+          display(display),
+          recordFailed(recordFailed) {
+        for (const ImageFacts& image : this->context.images) {
+            imageSha256.push_back(image.sha256);
+        }
         runs.reserve(units.size());  // the readers hold on to the workers
         for (BenchUnit& unit : units) {
             runs.emplace_back();
@@ -108,13 +128,13 @@ public:
     int Run() {
         const std::string program = platform::OwnExecutablePath();
         Clock::time_point nextStart = Clock::now();
-        bool noticedInterrupt = false;
+        int requestsSeen = 0;
         while (Unfinished()) {
-            if (interrupted && !noticedInterrupt) {
-                noticedInterrupt = true;
-                StopStarting();
+            if (const int requests = stopRequests.load(); requests > requestsSeen) {
+                requestsSeen == 0 ? StopStarting() : StillWaiting();
+                requestsSeen = requests;
             }
-            if (!interrupted && Running() < options.jobs && Clock::now() >= nextStart) {
+            if (requestsSeen == 0 && Running() < options.jobs && Clock::now() >= nextStart) {
                 if (StartNext(program)) {
                     nextStart = Clock::now() + timing.startStagger;
                 }
@@ -125,7 +145,7 @@ public:
             Watch();
             display.Redraw(runs);
         }
-        display.Summary(runs);
+        display.Summary(runs, recordFailed);
         bool all = !runs.empty() && !recordFailed;
         for (const UnitRun& run : runs) {
             all = all && run.succeeded;
@@ -151,16 +171,24 @@ private:
         return count;
     }
 
+    static std::string Finishing(int running) {
+        return std::to_string(running) +
+               (running == 1 ? " unit finishes its command first" : " units finish their command first");
+    }
+
     void StopStarting() {
-        int running = Running();
-        display.Notice("quorl-station: interrupted: no more units start; " +
-                       std::to_string(running) + (running == 1 ? " unit finishes" : " units finish") +
-                       " its command first");
+        display.Notice("quorl-station: interrupted: no more units start; " + Finishing(Running()));
         for (UnitRun& run : runs) {
             if (run.state == UnitRun::State::Waiting) {
                 Finish(run, std::nullopt, "not started", "interrupted before it started");
             }
         }
+    }
+
+    // A unit is never stopped between an erase and its writes: a second
+    // request is answered, not obeyed.
+    void StillWaiting() {
+        display.Notice("quorl-station: still waiting: " + Finishing(Running()));
     }
 
     bool StartNext(const std::string& program) {
@@ -174,7 +202,7 @@ private:
             std::string error;
             run.worker = platform::WorkerProcess::Start(
                 program,
-                WorkerArguments(options, run.unit.port, run.unit.serialNumber, portsAtStart),
+                WorkerArguments(options, run.unit.port, run.unit.serialNumber, imageSha256),
                 error);
             if (!run.worker) {
                 run.state = UnitRun::State::Running;
@@ -182,6 +210,7 @@ private:
                 return true;
             }
             run.state = UnitRun::State::Running;
+            run.ran = true;
             run.openStreams = 2;
             for (const auto stream : {platform::WorkerProcess::Output, platform::WorkerProcess::Error}) {
                 readers.emplace_back(ReadLines, std::ref(*run.worker), stream, index, std::ref(queue));
@@ -193,7 +222,6 @@ private:
 
     void Take(PipeEvent& event) {
         UnitRun& run = runs[event.unit];
-        run.lastHeard = Clock::now();
         if (event.closed) {
             if (--run.openStreams == 0) {
                 End(run);
@@ -222,6 +250,7 @@ private:
                 AddLine(run, {UnitLine::Stream::Error, said->text});
                 break;
             case WorkerEvent::Kind::Progress:
+                run.lastHeard = Clock::now();
                 run.done = said->done;
                 run.total = said->total;
                 break;
@@ -232,6 +261,9 @@ private:
                 }
                 break;
             case WorkerEvent::Kind::Activity:
+                // The unit's link answered (or a "." mark of a wait that
+                // retries): the watchdog counts only these, not lines.
+                run.lastHeard = Clock::now();
                 break;
         }
     }
@@ -241,8 +273,8 @@ private:
         run.lines.push_back(std::move(line));
     }
 
-    // A worker that has said nothing for too long waits on a device that
-    // will not answer: it is ended, and its streams then close.
+    // A worker whose unit's link has been silent for too long waits on a
+    // device that will not answer: it is ended, and its streams then close.
     void Watch() {
         const Clock::time_point now = Clock::now();
         for (UnitRun& run : runs) {
@@ -264,17 +296,33 @@ private:
             Finish(run, std::nullopt, "failed", "its worker was " + ending.description);
             return;
         }
-        std::string reason;
-        if (run.facts.contains("refusal")) {
-            reason = run.facts["refusal"].get<std::string>();
-        } else if (run.facts.contains("cameBackAt")) {
-            reason = "came back at another port: " + run.facts["cameBackAt"].get<std::string>();
-        } else if (!run.facts.contains("productIdsSeen")) {
-            reason = "its worker ended without a word about its unit";
-        } else if (ending.status != 0) {
-            reason = LastOutputLine(run);
+        Finish(run, ending.status, ReasonOf(run, ending.status));
+    }
+
+    // Why the unit did not succeed, or empty when it did. Only the unit's
+    // own port decides: a device that turns up elsewhere is another unit,
+    // unless it carries this unit's serial number, and then it is named.
+    static std::string ReasonOf(const UnitRun& run, int status) {
+        const nlohmann::json& facts = run.facts;
+        if (facts.contains("refusal")) {
+            return facts["refusal"].get<std::string>();
         }
-        Finish(run, ending.status, reason.empty() ? "succeeded" : "failed", reason);
+        if (!facts.contains("productIdsSeen")) {
+            return "its worker ended without a word about its unit";
+        }
+        if (facts.contains("imageChanged")) {
+            return "the image " + facts["imageChanged"].get<std::string>() +
+                   " changed while it was written";
+        }
+        if (facts.value("notBack", false)) {
+            std::string reason = "did not come back at " + run.unit.port;
+            if (facts.contains("serialAppearedAt")) {
+                reason += "; a device with its serial number appeared at " +
+                          facts["serialAppearedAt"].get<std::string>();
+            }
+            return reason;
+        }
+        return status != 0 ? LastOutputLine(run) : std::string();
     }
 
     static std::string LastOutputLine(const UnitRun& run) {
@@ -284,6 +332,10 @@ private:
             }
         }
         return "exit status without a line";
+    }
+
+    void Finish(UnitRun& run, std::optional<int> status, const std::string& reason) {
+        Finish(run, status, reason.empty() ? "succeeded" : "failed", reason);
     }
 
     void Finish(UnitRun& run, std::optional<int> status, const std::string& outcome,
@@ -310,13 +362,13 @@ private:
     const StationOptions& options;
     const StationTiming& timing;
     RunContext context;
-    std::vector<std::string> portsAtStart;
+    std::vector<std::string> imageSha256;
     platform::RecordFile* log;
     StationDisplay& display;
     std::vector<UnitRun> runs;
     std::vector<std::thread> readers;
     EventQueue queue;
-    bool recordFailed = false;
+    bool recordFailed;
 };
 
 }  // namespace
@@ -342,17 +394,8 @@ int RunStation(const std::vector<std::string>& arguments, const StationTiming& t
         std::cerr << "quorl-station: " << *refusal << std::endl;
         return 2;
     }
-    std::unique_ptr<platform::RecordFile> log;
-    if (options.logPath) {
-        std::string error;
-        log = platform::RecordFile::Open(*options.logPath, error);
-        if (!log) {
-            std::cerr << "quorl-station: cannot write the log " << *options.logPath << ": " << error
-                      << std::endl;
-            return 2;
-        }
-    }
     RunContext context;
+    context.runId = NewRunId();
     context.host = platform::HostName();
     context.edition = options.edition;
     context.words = options.words;
@@ -373,28 +416,50 @@ int RunStation(const std::vector<std::string>& arguments, const StationTiming& t
         }
         return selection.status;
     }
-    std::vector<std::string> portsAtStart;
-    for (const BenchUnit& unit : bench) {
-        portsAtStart.push_back(unit.port);
+    if (options.selection == StationOptions::Selection::All) {
+        for (const ListedDevice& device : survey) {
+            if (device.port.empty()) {
+                selection.leftOut.push_back("the " + device.what.kind + " at " + device.path +
+                                            ": its USB port is unknown, so it cannot be followed");
+            }
+        }
+    }
+    // Opened only once the run is sure to go ahead: a refused selection
+    // leaves no new empty log behind.
+    std::unique_ptr<platform::RecordFile> log;
+    if (options.logPath) {
+        std::string error;
+        log = platform::RecordFile::Open(*options.logPath, error);
+        if (!log) {
+            std::cerr << "quorl-station: cannot write the log " << *options.logPath << ": " << error
+                      << std::endl;
+            return 2;
+        }
     }
     const StationDisplay::Mode mode = options.json                  ? StationDisplay::Mode::Json
                                       : platform::StdoutIsTerminal() ? StationDisplay::Mode::Terminal
                                                                      : StationDisplay::Mode::Lines;
-    StationDisplay display(mode, std::cout, std::cerr, platform::StdoutColumns());
+    StationDisplay display(mode, std::cout, std::cerr, platform::StdoutColumns(),
+                           ColoursWanted(mode));
     for (const std::string& line : selection.leftOut) {
         display.Notice("quorl-station: left out " + line);
     }
-    if (options.selection == StationOptions::Selection::All) {
-        for (const ListedDevice& device : survey) {
-            if (device.port.empty()) {
-                display.Notice("quorl-station: left out the " + device.what.kind + " at " +
-                               device.path + ": its USB port is unknown, so it cannot be followed");
-            }
+    std::sort(selection.units.begin(), selection.units.end(),
+              [](const BenchUnit& a, const BenchUnit& b) { return PortOrder(a.port, b.port); });
+    bool recordFailed = false;
+    if (log) {
+        std::string error;
+        if (!log->AppendLine(RecordLine(RunRecord(context, options, selection)), error)) {
+            recordFailed = true;
+            display.Notice("quorl-station: the record of this run could not be written to the log: " +
+                           error);
         }
     }
-    interrupted = false;
-    platform::OnConsoleInterrupt(OnInterrupt);
-    Station station(options, timing, std::move(context), std::move(selection.units),
-                    std::move(portsAtStart), log.get(), display);
-    return station.Run();
+    stopRequests = 0;
+    platform::OnStopRequest(OnStopRequest);
+    Station station(options, timing, std::move(context), std::move(selection.units), log.get(),
+                    display, recordFailed);
+    const int status = station.Run();
+    platform::StopRequestServed();
+    return status;
 }

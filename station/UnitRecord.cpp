@@ -60,8 +60,7 @@ const char* StreamName(UnitLine::Stream stream) {
 
 }  // namespace
 
-std::optional<std::vector<ImageFacts>> ImagesOf(const Invocation& invocation,
-                                                std::string& unreadable) {
+std::vector<std::string> ImagePathsOf(const Invocation& invocation) {
     std::vector<std::string> paths;
     switch (invocation.kind) {
         case CommandKind::SwdReflash:
@@ -79,8 +78,13 @@ std::optional<std::vector<ImageFacts>> ImagesOf(const Invocation& invocation,
         default:
             break;
     }
+    return paths;
+}
+
+std::optional<std::vector<ImageFacts>> ImagesOf(const Invocation& invocation,
+                                                std::string& unreadable) {
     std::vector<ImageFacts> images;
-    for (const std::string& path : paths) {
+    for (const std::string& path : ImagePathsOf(invocation)) {
         ImageFacts facts;
         facts.path = path;
         const ImageFile file = OpenImageFile(path);
@@ -99,8 +103,76 @@ std::optional<std::vector<ImageFacts>> ImagesOf(const Invocation& invocation,
     return images;
 }
 
-Record UnitRecord(const UnitRun& run, const RunContext& context) {
+namespace {
+
+// What every record of a run begins with.
+Record RecordOf(const char* kind, const RunContext& context) {
     Record record;
+    record["kind"] = kind;
+    record["runId"] = context.runId;
+    record["stationVersion"] = QUORL_VERSION;
+    return record;
+}
+
+Record ImagesRecord(const RunContext& context) {
+    Record images = Record::array();
+    for (const ImageFacts& image : context.images) {
+        images.push_back({{"path", image.path},
+                          {"size", image.size},
+                          {"checksum128", image.checksum128},
+                          {"sha256", image.sha256}});
+    }
+    return images;
+}
+
+const char* EditionText(Edition edition) {
+    return edition == Edition::Compact ? "compact" : "standard";
+}
+
+const char* SelectionText(StationOptions::Selection selection) {
+    switch (selection) {
+        case StationOptions::Selection::All:
+            return "all";
+        case StationOptions::Selection::Ports:
+            return "ports";
+        case StationOptions::Selection::Serials:
+            return "serials";
+        case StationOptions::Selection::Default:
+            break;
+    }
+    return "the one unit";
+}
+
+}  // namespace
+
+Record RunRecord(const RunContext& context, const StationOptions& options,
+                 const Selection& selection) {
+    Record record = RecordOf("run", context);
+    record["started"] = TimeOrNull(std::chrono::system_clock::now());
+    record["host"] = context.host;
+    record["edition"] = EditionText(context.edition);
+    record["words"] = context.words;
+    record["images"] = ImagesRecord(context);
+    Record chosen;
+    chosen["by"] = SelectionText(options.selection);
+    if (options.selection == StationOptions::Selection::Ports) {
+        chosen["named"] = options.ports;
+    } else if (options.selection == StationOptions::Selection::Serials) {
+        chosen["named"] = options.serials;
+    }
+    Record ports = Record::array();
+    for (const BenchUnit& unit : selection.units) {
+        ports.push_back(unit.port);
+    }
+    chosen["ports"] = ports;
+    record["selection"] = chosen;
+    record["leftOut"] = selection.leftOut;
+    record["serialCheck"] = !options.noSerialCheck;
+    return record;
+}
+
+Record UnitRecord(const UnitRun& run, const RunContext& context) {
+    Record record = RecordOf("unit", context);
     record["started"] = TimeOrNull(run.startedAt);
     record["ended"] = TimeOrNull(run.endedAt);
     record["host"] = context.host;
@@ -147,16 +219,9 @@ Record UnitRecord(const UnitRun& run, const RunContext& context) {
     // again after an update, its bootloader after -b.
     record["productIdAfter"] = productAfter;
 
-    record["edition"] = context.edition == Edition::Compact ? "compact" : "standard";
+    record["edition"] = EditionText(context.edition);
     record["words"] = context.words;
-    Record images = Record::array();
-    for (const ImageFacts& image : context.images) {
-        images.push_back({{"path", image.path},
-                          {"size", image.size},
-                          {"checksum128", image.checksum128},
-                          {"sha256", image.sha256}});
-    }
-    record["images"] = images;
+    record["images"] = ImagesRecord(context);
     Record lines = Record::array();
     for (const UnitLine& line : run.lines) {
         lines.push_back({{"stream", StreamName(line.stream)}, {"text", line.text}});

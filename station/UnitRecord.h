@@ -9,7 +9,9 @@
 #include <nlohmann/json.hpp>
 
 #include "app/CommandLine.h"
+#include "station/StationOptions.h"
 #include "station/UnitRun.h"
+#include "station/Units.h"
 
 // An image file the command takes, as it was when the station started:
 // which bytes every unit was given.
@@ -24,6 +26,9 @@ struct ImageFacts {
     std::string sha256;
 };
 
+// The image files the command reads, in the order it names them.
+std::vector<std::string> ImagePathsOf(const Invocation& invocation);
+
 // The images of the command; nothing, with the path in unreadable, when one
 // cannot be read.
 std::optional<std::vector<ImageFacts>> ImagesOf(const Invocation& invocation,
@@ -31,6 +36,7 @@ std::optional<std::vector<ImageFacts>> ImagesOf(const Invocation& invocation,
 
 // What stays the same for every unit of one run.
 struct RunContext {
+    std::string runId;
     std::string host;
     Edition edition = Edition::Standard;
     std::vector<std::string> words;
@@ -38,6 +44,11 @@ struct RunContext {
 };
 
 Record UnitRecord(const UnitRun& run, const RunContext& context);
+
+// The record of the run itself, written before its units': what was asked,
+// which units were selected, and which were left out and why.
+Record RunRecord(const RunContext& context, const StationOptions& options,
+                 const Selection& selection);
 
 // The record as one line of text: strings that are not UTF-8 (a path in
 // another encoding) have their bad bytes replaced, never refused.

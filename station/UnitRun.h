@@ -37,6 +37,7 @@ struct UnitRun {
     std::vector<UnitLine> lines;
     nlohmann::json facts = nlohmann::json::object();
 
+    bool ran = false;  // its worker was started
     std::optional<int> exitStatus;
     bool succeeded = false;
     std::string outcome;  // "succeeded", "failed" or "not started"

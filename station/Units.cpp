@@ -1,7 +1,9 @@
 #include "station/Units.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
+#include <string_view>
 
 #include "device/UsbIds.h"
 
@@ -44,7 +46,73 @@ void SelectOnce(Selection& selection, const BenchUnit& unit) {
     }
 }
 
+bool HasDevice(const BenchUnit& unit, std::uint16_t productId) {
+    return std::any_of(unit.devices.begin(), unit.devices.end(), [&](const ListedDevice& device) {
+        return device.vendorId == kQuorlVendorId && device.productId == productId;
+    });
+}
+
+// A radio image sent through a dongle reaches whichever controller is paired
+// with it, which may be a cabled unit of the same run: two writers on one
+// radio. Such a run is refused.
+std::optional<std::string> RadioClash(const Invocation& invocation,
+                                      const std::vector<BenchUnit>& units) {
+    if (invocation.kind != CommandKind::RadioUpdate) {
+        return std::nullopt;
+    }
+    const auto any = [&](auto test) { return std::any_of(units.begin(), units.end(), test); };
+    const bool dongles = any([](const BenchUnit& u) { return HasDevice(u, kDongleAppProductId); });
+    const bool controllers = any([](const BenchUnit& u) {
+        return HasDevice(u, kControllerAppProductId) || HasDevice(u, kControllerBootloaderProductId);
+    });
+    if (!dongles || !controllers) {
+        return std::nullopt;
+    }
+    return "quorl-station: a radio image through a dongle reaches the controller paired with it, "
+           "which may be a unit of this run too: run the dongles and the controllers apart "
+           "(name them with --port or --serial)";
+}
+
+// Digits compared as numbers: port 1.2 before 1.10.
+bool NaturalLess(const std::string& a, const std::string& b) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool digitA = std::isdigit(static_cast<unsigned char>(a[i])) != 0;
+        const bool digitB = std::isdigit(static_cast<unsigned char>(b[j])) != 0;
+        if (digitA && digitB) {
+            std::size_t endA = i;
+            std::size_t endB = j;
+            while (endA < a.size() && std::isdigit(static_cast<unsigned char>(a[endA]))) ++endA;
+            while (endB < b.size() && std::isdigit(static_cast<unsigned char>(b[endB]))) ++endB;
+            const std::string numberA = a.substr(i, endA - i);
+            const std::string numberB = b.substr(j, endB - j);
+            const std::size_t leadA = std::min(numberA.find_first_not_of('0'), numberA.size());
+            const std::size_t leadB = std::min(numberB.find_first_not_of('0'), numberB.size());
+            const std::string_view valueA = std::string_view(numberA).substr(leadA);
+            const std::string_view valueB = std::string_view(numberB).substr(leadB);
+            if (valueA.size() != valueB.size()) {
+                return valueA.size() < valueB.size();
+            }
+            if (valueA != valueB) {
+                return valueA < valueB;
+            }
+            i = endA;
+            j = endB;
+        } else {
+            if (a[i] != b[j]) {
+                return a[i] < b[j];
+            }
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
+
 }  // namespace
+
+bool PortOrder(const std::string& a, const std::string& b) { return NaturalLess(a, b); }
 
 std::string BenchUnit::Description() const {
     std::string text;
@@ -189,6 +257,9 @@ Selection SelectUnits(const StationOptions& options, const Invocation& invocatio
                 SelectOnce(selection, matching[0]);
             }
             break;
+    }
+    if (const std::optional<std::string> clash = RadioClash(invocation, selection.units)) {
+        return Problem(2, *clash, {});
     }
     if (selection.units.empty()) {
         selection.status = 1;

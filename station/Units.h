@@ -39,3 +39,7 @@ struct Selection {
 };
 Selection SelectUnits(const StationOptions& options, const Invocation& invocation,
                       const std::vector<BenchUnit>& bench);
+
+// The order in which units are shown: by port, numbers as numbers
+// ("...-1.2" before "...-1.10").
+bool PortOrder(const std::string& a, const std::string& b);

@@ -14,9 +14,11 @@ struct RecordFile::Handle {
 };
 
 std::unique_ptr<RecordFile> RecordFile::Open(const std::string& path, std::string& error) {
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // Not blocking: opening a FIFO for writing would wait for a reader
+    // forever. Whatever opened is checked before anything is written.
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) {
-        error = std::strerror(errno);
+        error = errno == ENXIO ? "not a regular file" : std::strerror(errno);
         return nullptr;
     }
     struct stat status {};
@@ -25,6 +27,7 @@ std::unique_ptr<RecordFile> RecordFile::Open(const std::string& path, std::strin
         close(fd);
         return nullptr;
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     auto handle = std::make_unique<Handle>();
     handle->fd = fd;
     return std::unique_ptr<RecordFile>(new RecordFile(std::move(handle)));

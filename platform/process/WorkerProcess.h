@@ -62,6 +62,11 @@ private:
 // thread: it may only touch atomics.
 void OnStopRequest(void (*handler)());
 
+// A worker's own: it ignores every stop request (a service manager may signal
+// the station's whole group), so that a unit is never left between an erase
+// and its writes; its station ends it when it must.
+void IgnoreStopRequests();
+
 // The program has recorded what it could after a stop request. On Windows a
 // console that closes, a logoff or a shutdown ends the program as soon as its
 // handler returns: the handler waits for this (as long as the system gives).

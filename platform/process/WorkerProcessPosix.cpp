@@ -148,13 +148,23 @@ void OnSignal(int) {
 
 }  // namespace
 
-void OnConsoleInterrupt(void (*handler)()) {
+void OnStopRequest(void (*handler)()) {
     interruptHandler = handler;
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+void StopRequestServed() {}
+
+void IgnoreStopRequests() {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        std::signal(signal, SIG_IGN);
+    }
 }
 
 void KeepRunningWhenOutputCloses() { std::signal(SIGPIPE, SIG_IGN); }
