@@ -4,11 +4,13 @@
 // record must say; the hazard the station exists for comes first: a unit
 // already in its bootloader beside one in its application.
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <cstdio>
 #include <fstream>
 #include <map>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/process/PortClaim.h"
 #include "testsupport/Bytes.h"
 #include "testsupport/ControllerImage.h"
 #include "testsupport/TempFiles.h"
@@ -30,7 +33,8 @@ std::string Port(int n) { return "usb-0000:00:14.0-" + std::to_string(n); }
 
 struct StationRun {
     ChildOutput output;
-    std::vector<nlohmann::json> records;  // the log, a record a line
+    nlohmann::json run;                   // the log's record of the run itself
+    std::vector<nlohmann::json> records;  // the units' records, in the log's order
     std::map<std::string, nlohmann::json> byPort;
 };
 
@@ -43,19 +47,27 @@ std::vector<nlohmann::json> ReadRecords(const std::string& path) {
     return records;
 }
 
+// Port claims of their own, so that tests run side by side never meet (a
+// test that claims a port itself passes its own directory).
 StationRun RunStationOn(const std::string& devices, const std::vector<std::string>& args,
                         Environment environment = {}) {
+    const TempDirectory claims;
     const std::string log = TempPath(".jsonl");
     std::vector<std::string> words = {"--log", log};
     words.insert(words.end(), args.begin(), args.end());
     environment["QUORL_SIM_DEVICES"] = devices;
+    environment.emplace("QUORL_PORT_CLAIMS", claims.Path());
     StationRun run;
     run.output = RunOnPipes(QUORL_SIM_STATION, words, environment);
-    run.records = ReadRecords(log);
-    std::remove(log.c_str());
-    for (const nlohmann::json& record : run.records) {
-        run.byPort[record.value("port", "")] = record;
+    for (nlohmann::json& record : ReadRecords(log)) {
+        if (record.value("kind", "") == "run") {
+            run.run = std::move(record);
+        } else {
+            run.byPort[record.value("port", "")] = record;
+            run.records.push_back(std::move(record));
+        }
     }
+    std::remove(log.c_str());
     return run;
 }
 
@@ -112,8 +124,14 @@ INSTANTIATE_TEST_SUITE_P(
         BenchRow{"OneAlreadyInItsBootloader", "controller:serial=QA1,controller-bootloader:serial=QB2",
                  {"--all"},
                  {{1, "succeeded", "", "1102"}, {2, "succeeded", "", "1102"}}, 0},
+        // Only the unit's own port decides; a device elsewhere is named only
+        // when it carries the unit's serial number.
         BenchRow{"ComesBackAtAnotherPort", "controller:comes-back-at=7", {},
-                 {{1, "failed", "came back at another port: " + Port(7), ""}}, 1},
+                 {{1, "failed",
+                   "did not come back at " + Port(1) +
+                       "; a device with its serial number appeared at " + Port(7),
+                   ""}},
+                 1},
         BenchRow{"SerialsDifferBetweenModes", "controller:serial=QA1:bootloader-serial=QZ9", {},
                  {{1, "failed",
                    "serial number QZ9 at port " + Port(1) +
@@ -130,8 +148,11 @@ INSTANTIATE_TEST_SUITE_P(
         BenchRow{"DeviceStopsAnswering", "controller:hang-after=20", {},
                  {{1, "failed", "no answer for 2 s", ""}}, 1,
                  {{"QUORL_SIM_NO_ANSWER_MS", "2000"}}},
-        BenchRow{"NeverComesBackFromItsReboot", "controller:reboot-delay=100000", {},
-                 {{1, "failed", "Error opening device.", ""}}, 1},
+        BenchRow{"NeverComesBackWhileAnotherArrives",
+                 "controller:reboot-delay=100000,controller:appear-at=1000:serial=QZZ", {},
+                 {{1, "failed", "did not come back at " + Port(1), ""}}, 1},
+        BenchRow{"SerialCheckOff", "controller:serial=QA1:bootloader-serial=QZ9",
+                 {"--no-serial-check"}, {{1, "succeeded", "", "1102"}}, 0},
         BenchRow{"PortsNamed", "controller,controller,controller",
                  {"--port", Port(3), Port(1)},
                  {{3, "succeeded", "", "1102"}, {1, "succeeded", "", "1102"}}, 0}),
@@ -146,6 +167,7 @@ TEST(StationSelection, RefusedBeforeAnyUnitStarts) {
         std::string devices;
         int status;
         Transcript errLines;
+        std::vector<std::string> words = {};  // the tool's; none: the image
     };
     const std::vector<Row> rows = {
         {{}, "controller,controller-bootloader", 2,
@@ -163,14 +185,26 @@ TEST(StationSelection, RefusedBeforeAnyUnitStarts) {
           "  " + Port(1) + "  controller application, serial QA1"}},
         {{"--all"}, "dongle-bootloader", 1,
          {"quorl-station: no unit that this command serves is connected"}},
+        // A dongle's wireless route may reach a controller of the same run.
+        {{"--all"}, "dongle,controller", 2,
+         {"quorl-station: a radio image through a dongle reaches the controller paired with "
+          "it, which may be a unit of this run too: run the dongles and the controllers apart "
+          "(name them with --port or --serial)"},
+         {"-s", image.Path()}},
     };
     for (const Row& row : rows) {
         std::vector<std::string> args = row.options;
-        args.insert(args.end(), {"--", image.Path()});
+        args.push_back("--");
+        if (row.words.empty()) {
+            args.push_back(image.Path());
+        }
+        args.insert(args.end(), row.words.begin(), row.words.end());
         const StationRun run = RunStationOn(row.devices, args);
         EXPECT_EQ(run.output.status, row.status) << row.devices;
         EXPECT_EQ(Lines(run.output.err), row.errLines);
+        // Refused before the log is opened: not even the run's record.
         EXPECT_TRUE(run.records.empty());
+        EXPECT_TRUE(run.run.is_null());
     }
     const ChildOutput unwritable = RunOnPipes(
         QUORL_SIM_STATION, {"--log", "/proc/version/log", "--", image.Path()},
@@ -179,6 +213,53 @@ TEST(StationSelection, RefusedBeforeAnyUnitStarts) {
     EXPECT_EQ(Lines(unwritable.err),
               Transcript{"quorl-station: cannot write the log /proc/version/log: Not a directory"});
     EXPECT_EQ(unwritable.out, "");
+    // A FIFO or a device would take the records nowhere, or block the
+    // station forever waiting for a reader.
+    const TempDirectory directory;
+    const std::string fifo = directory.Path() + "/log";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/null")}) {
+        const ChildOutput refused = RunOnPipes(QUORL_SIM_STATION, {"--log", path, "--", image.Path()},
+                                               {{"QUORL_SIM_DEVICES", "controller"}});
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_EQ(Lines(refused.err),
+                  Transcript{"quorl-station: cannot write the log " + path + ": not a regular file"});
+    }
+}
+
+// A worker sends nothing to its unit when another station holds the unit's
+// port, or when an image is no longer the one the station read at its start.
+TEST(StationWorker, SendsNothingWhenThePortIsClaimedOrTheImageChanged) {
+    const TempFile image(ControllerImage::Pattern(1000).file);
+    const TempDirectory claims;
+    ASSERT_EQ(setenv("QUORL_PORT_CLAIMS", claims.Path().c_str(), 1), 0);
+    long holder = 0;
+    std::string error;
+    const std::unique_ptr<platform::PortClaim> claim =
+        platform::PortClaim::Take(Port(1), holder, error);
+    unsetenv("QUORL_PORT_CLAIMS");
+    ASSERT_NE(claim, nullptr) << error;
+    const StationRun held = RunStationOn("controller", {"--", image.Path()},
+                                         {{"QUORL_PORT_CLAIMS", claims.Path()}});
+    EXPECT_EQ(held.output.status, 1);
+    ASSERT_EQ(held.records.size(), 1u);
+    EXPECT_EQ(held.records[0]["reason"], Port(1) + " is in use by another station (pid " +
+                                             std::to_string(getpid()) + ")");
+    EXPECT_EQ(held.records[0]["lines"], nlohmann::json::array());
+
+    // The worker as the station starts it, told another SHA-256 than the
+    // file's bytes have now: its one word is its refusal.
+    const ChildOutput changed = RunOnPipes(
+        QUORL_SIM_STATION,
+        {"--worker", "--unit-port=" + Port(1), "--image-sha256=" + std::string(64, '0'), "--",
+         image.Path()},
+        {{"QUORL_SIM_DEVICES", "controller"}, {"QUORL_PORT_CLAIMS", claims.Path() + "/w"}});
+    EXPECT_EQ(changed.status, 1);
+    const Transcript said = Lines(changed.out);
+    ASSERT_EQ(said.size(), 1u) << changed.out;
+    ASSERT_EQ(said[0].substr(0, 2), "U ");
+    const nlohmann::json facts = nlohmann::json::parse(said[0].substr(2));
+    EXPECT_EQ(facts["refusal"], "the image " + image.Path() + " changed since the station started");
 }
 
 // Not on a terminal: every line of the tool, whole, behind its unit's port,
@@ -201,6 +282,29 @@ TEST(StationOutput, LinesBehindTheirPortThenTheSummaryAndAFullRecord) {
 
     ASSERT_EQ(run.records.size(), 1u);
     const nlohmann::json& record = run.records[0];
+    // The run's own record comes first and shares its ID with its units'.
+    EXPECT_EQ(run.run["kind"], "run");
+    EXPECT_EQ(run.run["selection"]["ports"], nlohmann::json::array({Port(1)}));
+    EXPECT_EQ(run.run["leftOut"], nlohmann::json::array());
+    EXPECT_EQ(record["kind"], "unit");
+    ASSERT_TRUE(record["runId"].is_string());
+    EXPECT_EQ(record["runId"].get<std::string>().size(), 32u);
+    EXPECT_EQ(record["runId"], run.run["runId"]);
+    EXPECT_EQ(record["stationVersion"], run.run["stationVersion"]);
+    EXPECT_NE(record["stationVersion"], "");
+    char host[256] = {};
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    EXPECT_EQ(record["host"], host);
+    EXPECT_EQ(record["edition"], "standard");
+    // The simulated controller's bcdDevice is 0x0100, before and after.
+    EXPECT_EQ(record["releaseBefore"], "1.00");
+    EXPECT_EQ(record["releaseAfter"], "1.00");
+    // Times in UTC to the millisecond, the end not before the start.
+    const std::string started = record["started"];
+    const std::string ended = record["ended"];
+    EXPECT_EQ(started.size(), std::string("2026-01-01T00:00:00.000Z").size());
+    EXPECT_EQ(started.back(), 'Z');
+    EXPECT_LE(started, ended);
     EXPECT_EQ(record["words"], nlohmann::json::array({file.Path()}));
     EXPECT_EQ(record["serialsSeen"], nlohmann::json::array({"QA1"}));
     EXPECT_EQ(record["productIdsSeen"], nlohmann::json::array({"1102", "1002"}));
@@ -209,6 +313,7 @@ TEST(StationOutput, LinesBehindTheirPortThenTheSummaryAndAFullRecord) {
     EXPECT_EQ(record["lines"][7], (nlohmann::json{{"stream", "stdout"},
                                                   {"text", "Successfully updated firmware."}}));
     ASSERT_EQ(record["images"].size(), 1u);
+    EXPECT_EQ(record["images"][0]["path"], file.Path());
     EXPECT_EQ(record["images"][0]["size"], image.file.size());
     EXPECT_EQ(record["images"][0]["checksum128"], HexDigits(image.Checksum()));
     // SHA-256 from another implementation than the station's.
@@ -247,40 +352,50 @@ TEST(StationOutput, TerminalShowsRowsThenTheSummary) {
     EXPECT_EQ(output.out.find(Port(1) + ": "), std::string::npos);
 }
 
-// Ctrl+C: no more units start, the running one finishes its command, every
-// unit is recorded, and the status is 1.
+// Ctrl+C, and SIGTERM or SIGHUP alike (a service manager, a terminal that
+// closed): no more units start, the running one finishes its command even
+// when asked again, every unit is recorded, and the status is 1.
 TEST(StationInterrupt, RunningUnitFinishesOthersAreNotStarted) {
     const TempFile file(ControllerImage::Pattern(1000).file);
-    const std::string log = TempPath(".jsonl");
-    const pid_t child = fork();
-    if (child == 0) {
-        setenv("QUORL_SIM_DEVICES", "controller,controller,controller", 1);
-        setenv("QUORL_SIM_REALTIME", "1", 1);
-        const int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, STDOUT_FILENO);
-        dup2(devnull, STDERR_FILENO);
-        execl(QUORL_SIM_STATION, QUORL_SIM_STATION, "--all", "--jobs", "1", "--log", log.c_str(),
-              "--", file.Path().c_str(), static_cast<char*>(nullptr));
-        _exit(127);
+    const TempDirectory claims;
+    for (const std::vector<int>& signals : {std::vector<int>{SIGINT}, std::vector<int>{SIGTERM, SIGHUP}}) {
+        SCOPED_TRACE(strsignal(signals.front()));
+        const std::string log = TempPath(".jsonl");
+        const pid_t child = fork();
+        if (child == 0) {
+            setenv("QUORL_SIM_DEVICES", "controller,controller,controller", 1);
+            setenv("QUORL_SIM_REALTIME", "1", 1);
+            setenv("QUORL_PORT_CLAIMS", claims.Path().c_str(), 1);
+            const int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, STDOUT_FILENO);
+            dup2(devnull, STDERR_FILENO);
+            execl(QUORL_SIM_STATION, QUORL_SIM_STATION, "--all", "--jobs", "1", "--log", log.c_str(),
+                  "--", file.Path().c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(child, 0);
+        // The first unit takes over 3 s on the wall clock: by then its worker
+        // is in the middle of its command, and the others wait their turn.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        for (const int signal : signals) {
+            kill(child, signal);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        std::map<std::string, std::string> outcomes;
+        for (const nlohmann::json& record : ReadRecords(log)) {
+            if (record["kind"] == "unit") {
+                outcomes[record["port"]] = record["outcome"];
+            }
+        }
+        std::remove(log.c_str());
+        EXPECT_EQ(outcomes, (std::map<std::string, std::string>{{Port(1), "succeeded"},
+                                                                {Port(2), "not started"},
+                                                                {Port(3), "not started"}}));
     }
-    ASSERT_GT(child, 0);
-    // The first unit takes over 3 s on the wall clock: by then its worker is
-    // in the middle of its command, and the others wait their turn.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    kill(child, SIGINT);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    const std::vector<nlohmann::json> records = ReadRecords(log);
-    std::remove(log.c_str());
-    ASSERT_EQ(records.size(), 3u);
-    std::map<std::string, std::string> outcomes;
-    for (const nlohmann::json& record : records) {
-        outcomes[record["port"]] = record["outcome"];
-    }
-    EXPECT_EQ(outcomes, (std::map<std::string, std::string>{
-                            {Port(1), "succeeded"}, {Port(2), "not started"}, {Port(3), "not started"}}));
 }
 
 }  // namespace
