@@ -9,6 +9,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libhidapi-dev libudev-dev nlohmann-json3-dev libcli11-dev libssl-dev
+  libtomlplusplus-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   time file
