@@ -11,8 +11,11 @@ packages=(
   libhidapi-dev libudev-dev nlohmann-json3-dev libcli11-dev libssl-dev
   libtomlplusplus-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  umockdev libumockdev-dev
   clang libclang-rt-dev
   time file
+  libcpp-httplib-dev
+  chromium chromium-driver python3-selenium
   "$@"
 )
 

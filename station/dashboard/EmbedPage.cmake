@@ -1,0 +1,17 @@
+# Writes the page's files into one C++ header of string literals, so that the
+# program carries its page: cmake -DPAGE_DIR=... -DOUTPUT=... -P EmbedPage.cmake
+set(content "// Generated from station/dashboard/page/ by EmbedPage.cmake: do not edit.\n#pragma once\n\nnamespace quorl::dashboard::page {\n")
+foreach(pair "index.html;kIndexHtml" "style.css;kStyleCss" "app.js;kAppJs")
+  list(GET pair 0 file)
+  list(GET pair 1 name)
+  file(READ "${PAGE_DIR}/${file}" text)
+  string(FIND "${text}" ")quorlpage\"" clash)
+  if(NOT clash EQUAL -1)
+    message(FATAL_ERROR "${file} holds the literal's closing delimiter")
+  endif()
+  string(APPEND content "inline constexpr const char ${name}[] = R\"quorlpage(${text})quorlpage\";\n")
+endforeach()
+string(APPEND content "}  // namespace quorl::dashboard::page\n")
+file(WRITE "${OUTPUT}.tmp" "${content}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.tmp")

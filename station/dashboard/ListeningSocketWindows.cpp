@@ -1,0 +1,16 @@
+#include "station/dashboard/ListeningSocket.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+namespace quorl::dashboard {
+
+void PrepareListeningSocket(socket_t socket) {
+    // Exclusive use: Windows would otherwise let another program bind the
+    // same port over this one.
+    const BOOL yes = TRUE;
+    setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes), sizeof(yes));
+    SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+}
+
+}  // namespace quorl::dashboard
