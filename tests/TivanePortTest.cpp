@@ -2,11 +2,13 @@
 // (Linux and Windows forms).
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "app/TivanePort.h"
+#include "platform/usb/DeviceTreeWindowsText.h"
 #include "platform/usb/UsbListingText.h"
 #include "platform/usb/UsbPortText.h"
 
@@ -71,6 +73,29 @@ TEST(TivanePort, UsbPortIsNamedAlikeFromTheHidDeviceAndFromTheUsbDevice) {
     EXPECT_FALSE(platform::IsUsbDeviceInstance("HID\\VID_28DE&PID_1002\\7&1a2b0000&0&0000"));
     EXPECT_FALSE(platform::IsUsbDeviceInstance("USBSTOR\\DISK&VEN_X\\1"));
     EXPECT_FALSE(platform::IsUsbDeviceInstance("PCI\\VEN_8086&DEV_A36D\\3&11583659&0&A0"));
+    // The node that gives the port, on the way up from a HID collection or a
+    // COM port: the first USB device node; none on a Bluetooth link, whose
+    // USB device is the computer's radio, shared by every Bluetooth device.
+    const std::string radio = "USB\\VID_8087&PID_0029\\5&2c3d4e5f&0&10";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> wayUp = {
+        {{"HID\\VID_28DE&PID_1102&MI_02\\8&2f0a2b5c&0&0000", "USB\\VID_28DE&PID_1102&MI_02\\7&1d2c&0&0002",
+          "USB\\VID_28DE&PID_1102\\6&1a2b3c4d&0&2", "USB\\ROOT_HUB30\\5&1a2b&0&0"},
+         "USB\\VID_28DE&PID_1102\\6&1a2b3c4d&0&2"},
+        {{"USB\\VID_2548&PID_1001\\TV1C0093", radio}, "USB\\VID_2548&PID_1001\\TV1C0093"},
+        {{"HID\\{00001124-0000-1000-8000-00805f9b34fb}_VID&0002054c_PID&09cc\\9&1a&0&0000",
+          "BTHENUM\\{00001124-0000-1000-8000-00805f9b34fb}_VID&0002054c_PID&09cc\\8&2b&0&A4AE12345678_C00000000",
+          "BTH\\MS_BTHBRB\\7&3c&0&1", radio},
+         ""},
+        {{"HID\\{00001812-0000-1000-8000-00805f9b34fb}_Dev_VID&02045e_PID&0b13&Col01\\9&4d&0&0000",
+          "bthledevice\\{00001812-0000-1000-8000-00805f9b34fb}_Dev_VID&02045e_PID&0b13\\8&5e&0&1",
+          "BTHLE\\Dev_f46ad6b3d0a1\\7&6f&0&f46ad6b3d0a1", radio},
+         ""},
+        {{"HID\\VID_28DE&PID_1102\\1", "BthEnum\\{0000}\\1", radio}, ""},
+        {{"HID\\CONVERTEDDEVICE&COL01\\5&1a&0&0000", "ACPI\\PNP0C50\\0", "PCI\\VEN_8086\\3&1"}, ""},
+    };
+    for (const auto& [nodes, usbDevice] : wayUp) {
+        EXPECT_EQ(platform::UsbDeviceOnWayUp(nodes), usbDevice) << nodes.front();
+    }
 }
 
 TEST(TivanePort, ComPortIsTakenWholeFromTheDisplayName) {

@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "platform/usb/DeviceInfoList.h"
+#include "platform/usb/DeviceTreeWindowsText.h"
 #include "platform/usb/UsbPort.h"
-#include "platform/usb/UsbPortText.h"
+#include "platform/usb/UsbPortWindows.h"
 #include "platform/text/WideText.h"
 
 // The property keys, defined in this file.
@@ -110,29 +111,51 @@ std::string FirstLocationPath(const wchar_t* instanceId) {
     return Utf8FromWide(std::wstring(paths.data()));
 }
 
+// The setup class of COM and LPT ports, and the interface that serial port
+// drivers register: a COM port is found by the one or the other.
+constexpr GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+constexpr GUID kComPortInterface = {0x86e0d1e0, 0x8089, 0x11d0, {0x9c, 0xe4, 0x08, 0x00, 0x3e, 0x30, 0x1f, 0x73}};
+
+// The COM name a port's driver gave it, in its device's registry key.
+std::wstring PortNameOf(HDEVINFO list, SP_DEVINFO_DATA& device) {
+    const HKEY key = SetupDiOpenDevRegKey(list, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+    if (key == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    wchar_t name[64] = {};
+    DWORD bytes = sizeof name - sizeof(wchar_t);
+    DWORD type = 0;
+    const bool read = RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name),
+                                       &bytes) == ERROR_SUCCESS &&
+                      type == REG_SZ;
+    RegCloseKey(key);
+    return read ? std::wstring(name) : std::wstring();
+}
+
+}  // namespace
+
 // The port of the USB device node at or above a device node: a HID
 // collection and a COM port sit below it, directly or below one interface of
-// a composite device.
-std::string UsbPortAtOrAbove(DEVINST node) {
+// a composite device. The instance IDs on the way up decide which node that
+// is (DeviceTreeWindowsText.h): none for a device on a Bluetooth link.
+std::string UsbPortOfDeviceNode(DEVINST node) {
+    std::vector<std::string> wayUp;
     // A device tree is a few levels deep; the bound only guards the loop.
     for (int level = 0; level < 16; ++level) {
         wchar_t instanceId[MAX_DEVICE_ID_LEN + 1] = {};
         if (CM_Get_Device_IDW(node, instanceId, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) {
-            return {};
+            break;
         }
-        if (IsUsbDeviceInstance(Utf8FromWide(instanceId))) {
-            return FirstLocationPath(instanceId);
-        }
+        wayUp.push_back(Utf8FromWide(instanceId));
         DEVINST parent = 0;
         if (CM_Get_Parent(&parent, node, 0) != CR_SUCCESS) {
-            return {};
+            break;
         }
         node = parent;
     }
-    return {};
+    const std::string usbDevice = UsbDeviceOnWayUp(wayUp);
+    return usbDevice.empty() ? std::string() : FirstLocationPath(WideFromUtf8(usbDevice).c_str());
 }
-
-}  // namespace
 
 // hidapi's path is the HID collection's interface path
 // (\\?\hid#vid_28de&pid_1102#...#{4d1e55b2-...}); its device node is the
@@ -159,10 +182,10 @@ std::string UsbPortOfHidDevice(const std::string& hidPath) {
                                           &collection)) {
         return {};
     }
-    return UsbPortAtOrAbove(collection.DevInst);
+    return UsbPortOfDeviceNode(collection.DevInst);
 }
 
-std::vector<UsbDevice> ListUsbDevices() {
+std::vector<UsbDevice> ListUsbDevices(const std::string& onlyPort) {
     std::vector<UsbDevice> devices;
     const DeviceInfoList list = OwnDeviceInfoList(
         SetupDiGetClassDevsW(nullptr, L"USB", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
@@ -175,7 +198,12 @@ std::vector<UsbDevice> ListUsbDevices() {
         if (!SetupDiEnumDeviceInfo(list.get(), index, &DeviceInfoData)) {
             break;
         }
+        // The port first: with onlyPort, a device elsewhere is read no further.
         UsbDevice device;
+        device.port = UsbPortOfDeviceNode(DeviceInfoData.DevInst);
+        if (!onlyPort.empty() && device.port != onlyPort) {
+            continue;
+        }
         device.hardwareIds = MultiText(TextProperty(list.get(), DeviceInfoData, SPDRP_HARDWAREID));
         const std::vector<std::string> names =
             MultiText(TextProperty(list.get(), DeviceInfoData, SPDRP_FRIENDLYNAME));
@@ -195,10 +223,32 @@ std::vector<UsbDevice> ListUsbDevices() {
         }
         device.serialNumber = SerialNumber(list.get(), DeviceInfoData);
         device.product = ProductString(list.get(), DeviceInfoData);
-        device.port = UsbPortAtOrAbove(DeviceInfoData.DevInst);
         devices.push_back(std::move(device));
     }
     return devices;
+}
+
+// A COM port's device node is found by its name among the present ports.
+std::string UsbPortOfComPort(const std::string& portName) {
+    std::wstring name = WideFromUtf8(portName);
+    if (name.rfind(L"\\\\.\\", 0) == 0) {
+        name.erase(0, 4);
+    }
+    const DeviceInfoList lists[] = {
+        OwnDeviceInfoList(SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT)),
+        OwnDeviceInfoList(SetupDiGetClassDevsW(&kComPortInterface, nullptr, nullptr,
+                                               DIGCF_PRESENT | DIGCF_DEVICEINTERFACE))};
+    for (const DeviceInfoList& list : lists) {
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        for (DWORD index = 0; list && SetupDiEnumDeviceInfo(list.get(), index, &device); ++index) {
+            if (CompareStringOrdinal(PortNameOf(list.get(), device).c_str(), -1, name.c_str(), -1,
+                                     TRUE) == CSTR_EQUAL) {
+                return UsbPortOfDeviceNode(device.DevInst);
+            }
+        }
+    }
+    return {};
 }
 
 }  // namespace platform
