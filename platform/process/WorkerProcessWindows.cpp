@@ -1,13 +1,21 @@
 #include "platform/process/WorkerProcess.h"
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+
 #include <windows.h>
 
+#include "platform/process/StopRequestWindows.h"
 #include "platform/text/WideText.h"
 
 namespace platform {
 
 struct WorkerProcess::Handles {
     HANDLE process = nullptr;
+    // The job that holds the worker and whatever it starts; null where the
+    // system put the worker in no job of ours (see Start).
+    HANDLE job = nullptr;
     HANDLE streams[2] = {nullptr, nullptr};
     bool waited = false;
 };
@@ -118,21 +126,38 @@ std::unique_ptr<WorkerProcess> WorkerProcess::Start(const std::string& program,
         AppendQuoted(line, WideFromUtf8(argument));
     }
     PROCESS_INFORMATION info{};
-    // A process group of its own: the console's Ctrl+C does not reach it.
-    const BOOL started = CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                        CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT,
-                                        nullptr, nullptr, &startup.StartupInfo, &info);
+    // Detached: no console at all, so none of this console's events reach the
+    // worker, neither Ctrl+C nor Ctrl+Break nor its closing; its standard
+    // streams are the handles above. (A console of its own without a window,
+    // CREATE_NO_WINDOW, would cost a console host process per unit; the tool
+    // starts no console program that would need one.) A process group of its
+    // own on top, so that Ctrl+C is ignored in it from the start. Started
+    // suspended until it is in its job.
+    const BOOL started = CreateProcessW(
+        path.c_str(), line.data(), nullptr, nullptr, TRUE,
+        DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
+        nullptr, nullptr, &startup.StartupInfo, &info);
     const DWORD code = GetLastError();
     DeleteProcThreadAttributeList(attributes);
     if (!started) {
         return fail(code);
     }
+    auto handles = std::make_unique<Handles>();
+    handles->process = info.hProcess;
+    // A job of its own, so that Kill ends whatever the worker started too and
+    // no process of it is left holding its pipes. Not ended when the station
+    // ends (no kill on close): a worker whose station died finishes its
+    // command. Where the system allows no job here (the station runs in a
+    // job that may not hold others), Kill ends the worker alone.
+    handles->job = CreateJobObjectW(nullptr, nullptr);
+    if (handles->job != nullptr && !AssignProcessToJobObject(handles->job, info.hProcess)) {
+        CloseIfOpen(handles->job);
+    }
+    ResumeThread(info.hThread);
     CloseHandle(info.hThread);
     CloseIfOpen(input);
     CloseIfOpen(writes[0]);
     CloseIfOpen(writes[1]);
-    auto handles = std::make_unique<Handles>();
-    handles->process = info.hProcess;
     handles->streams[Output] = reads[0];
     handles->streams[Error] = reads[1];
     return std::unique_ptr<WorkerProcess>(new WorkerProcess(std::move(handles)));
@@ -145,8 +170,13 @@ WorkerProcess::~WorkerProcess() {
         Kill();
         Wait();
     }
+    // Whatever the worker left running goes with it.
+    if (handles->job != nullptr) {
+        TerminateJobObject(handles->job, 1);
+    }
     CloseIfOpen(handles->streams[0]);
     CloseIfOpen(handles->streams[1]);
+    CloseIfOpen(handles->job);
     CloseIfOpen(handles->process);
 }
 
@@ -160,7 +190,10 @@ long WorkerProcess::Read(Stream stream, char* buffer, std::size_t size) {
 }
 
 void WorkerProcess::Kill() {
-    if (!handles->waited) {
+    if (handles->waited) {
+        return;
+    }
+    if (handles->job == nullptr || !TerminateJobObject(handles->job, 1)) {
         TerminateProcess(handles->process, 1);
     }
 }
@@ -189,21 +222,117 @@ WorkerEnding WorkerProcess::Wait() {
 
 namespace {
 
-void (*interruptHandler)() = nullptr;
+// What Windows gives a program to finish once its console closes (about
+// 5 s), or the session ends (the shutdown time-out, 20 s at most): the
+// system ends it then whatever it does, so waiting longer gains nothing.
+constexpr DWORD kConsoleCloseMs = 5000;
+constexpr DWORD kSessionEndMs = 20000;
 
-BOOL WINAPI OnConsoleEvent(DWORD event) {
-    if ((event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) && interruptHandler != nullptr) {
-        interruptHandler();
-        return TRUE;
+std::atomic<void (*)()> stopHandler{nullptr};
+// Set by StopRequestServed: manual reset, once set it stays.
+std::atomic<HANDLE> stopServed{nullptr};
+
+void CallStopHandler() {
+    if (auto* handler = stopHandler.load()) {
+        handler();
     }
-    return FALSE;
+}
+
+// After a stop request that ends the program when this returns: the
+// program's own record first.
+void AwaitServed(DWORD boundMs) {
+    if (const HANDLE served = stopServed.load(); served != nullptr) {
+        WaitForSingleObject(served, boundMs);
+    }
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD event) { return ServeConsoleEvent(event); }
+
+// A program that loads user32.dll (SetupAPI does) is no longer sent the
+// console's logoff and shutdown events: the end of the session comes as
+// window messages to its top-level windows. A hidden one receives them.
+LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        // The session ends as soon as this returns.
+        if (wParam) {
+            CallStopHandler();
+            AwaitServed(kSessionEndMs);
+        }
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+void ReceiveSessionEnd() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = OnSessionMessage;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"QuorlSessionEnd";
+    if (RegisterClassW(&windowClass) == 0 ||
+        CreateWindowExW(0, windowClass.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+                        nullptr, windowClass.hInstance, nullptr) == nullptr) {
+        return;
+    }
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        DispatchMessageW(&message);
+    }
 }
 
 }  // namespace
 
-void OnConsoleInterrupt(void (*handler)()) {
-    interruptHandler = handler;
-    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+int ServeConsoleEvent(unsigned long event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        CallStopHandler();
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+        CallStopHandler();
+        AwaitServed(kConsoleCloseMs);
+        return TRUE;
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        CallStopHandler();
+        AwaitServed(kSessionEndMs);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void OnStopRequest(void (*handler)()) {
+    stopHandler = handler;
+    static std::once_flag registered;
+    std::call_once(registered, [] {
+        stopServed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+        std::thread(ReceiveSessionEnd).detach();
+    });
+}
+
+namespace {
+
+// Ctrl+C and Ctrl+Break pass; a console that closes, or a session that
+// ends, ends the program after this returns whatever it answers.
+BOOL WINAPI IgnoreConsoleEvent(DWORD event) {
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
+}  // namespace
+
+// A worker has a console of its own that nobody signals (Start); this holds
+// where a worker runs at someone's console all the same.
+void IgnoreStopRequests() { SetConsoleCtrlHandler(IgnoreConsoleEvent, TRUE); }
+
+void StopRequestServed() {
+    if (const HANDLE served = stopServed.load(); served != nullptr) {
+        SetEvent(served);
+    }
 }
 
 // Windows has no such signal: a write to a closed pipe fails by itself.
