@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -18,6 +19,12 @@ bool WriteByteToPort(const std::string& port, std::uint8_t byte, int timeoutMs,
                      std::string* failure = nullptr);
 
 #ifdef _WIN32
+// The same, checking the COM port once it is open and before anything is
+// written: given its open handle, checkOpened says why the byte must not go
+// (then the port is closed untouched and failure receives that), or nothing.
+bool WriteByteToPort(const std::string& port, std::uint8_t byte, int timeoutMs,
+                     std::string* failure, const std::function<std::string(void* port)>& checkOpened);
+
 // Why a step on the COM port failed with this Win32 error. Windows opens a
 // serial port for one program at a time: while a terminal holds it, a second
 // open is refused with "Access denied" (Wine lets it open).

@@ -1,6 +1,7 @@
 #include "platform/serial/PortWriter.h"
 
 #include <memory>
+#include <utility>
 
 #include <windows.h>
 
@@ -34,6 +35,11 @@ std::string ComPortFailure(const std::string& portName, unsigned long error) {
 
 bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeoutMs,
                      std::string* failure) {
+    return WriteByteToPort(portName, byte, timeoutMs, failure, {});
+}
+
+bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeoutMs,
+                     std::string* failure, const std::function<std::string(void* port)>& checkOpened) {
     const DWORD timeout = static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0);
     const HANDLE opened = CreateFileW(PortPath(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -47,6 +53,14 @@ bool WriteByteToPort(const std::string& portName, std::uint8_t byte, int timeout
     state.DCBlength = sizeof state;
     if (!GetCommState(opened, &state)) {
         return PortWriteFailed(failure, NotASerialPort(portName));
+    }
+    // Checked while the port is held, so that its name cannot pass to
+    // another device before the byte goes.
+    if (checkOpened) {
+        std::string refusal = checkOpened(opened);
+        if (!refusal.empty()) {
+            return PortWriteFailed(failure, std::move(refusal));
+        }
     }
     // Binary, no flow control holding the byte back, the modem lines raised as
     // an open raises them elsewhere; a port that refuses the settings still
