@@ -250,9 +250,11 @@ smoked=$SECONDS
 echo "== the test suite under Wine (simulated devices with hidapi's Windows conventions) =="
 # Serial ports for the COM port tests: Wine opens COMn as what
 # dosdevices/comn links to. COM12 is a pseudo-terminal whose far end socat
-# copies into com12.received; COM13 a plain file; COM14 nothing.
+# copies into com12.received; COM13 a plain file; COM14 nothing. In the same
+# folder, null-device.log is a character device under a file's name.
 ports=$(mkdir -p "$work/ports" && cd "$work/ports" && pwd)
 printf 'not a serial port' >"$ports/com13.plain"
+ln -sfn /dev/null "$ports/null-device.log"
 ln -sfn "$ports/com13.plain" "$WINEPREFIX/dosdevices/com13"
 rm -f "$WINEPREFIX/dosdevices/com12" "$WINEPREFIX/dosdevices/com14"
 socat -u PTY,link="$WINEPREFIX/dosdevices/com12",raw,echo=0 CREATE:"$ports/com12.received" &
