@@ -1,15 +1,12 @@
 #include "devices/DeviceSurvey.h"
 
-#include <set>
-
 #include <hidapi/hidapi.h>
 
 #include "app/TivanePort.h"
 #include "device/UsbIds.h"
-#include "device/WideText.h"
 #include "platform/access/DeviceAccess.h"
 #include "platform/Platform.h"
-#include "platform/usb/UsbPort.h"
+#include "platform/usb/HidListing.h"
 
 namespace {
 
@@ -47,38 +44,35 @@ Access HidAccess(const std::string& path, std::uint16_t productId) {
     return denied ? Access::Denied : Access::Failed;
 }
 
-// Every HID node of the family's vendor once: hidraw lists a node once per
-// top-level collection of its report descriptor.
-void AddHidDevices(std::vector<ListedDevice>& listing, AccessTest test) {
-    hid_device_info* all = hid_enumerate(kQuorlVendorId, 0);
-    std::set<std::string> seen;
-    for (const hid_device_info* info = all; info != nullptr; info = info->next) {
-        const std::string path = info->path != nullptr ? info->path : "";
-        const auto what = ClassifyDevice(info->vendor_id, info->product_id);
-        if (!what || !seen.insert(path).second) {
+// Every HID node of the family's vendor once, with its port, read in one
+// pass by the platform.
+void AddHidDevices(std::vector<ListedDevice>& listing, AccessTest test,
+                   const std::string& onlyPort) {
+    for (platform::HidNode& node : platform::ListHidDevices(kQuorlVendorId, 0, onlyPort)) {
+        const auto what = ClassifyDevice(node.vendorId, node.productId);
+        if (!what) {
             continue;
         }
         ListedDevice device;
         device.what = *what;
-        device.vendorId = info->vendor_id;
-        device.productId = info->product_id;
-        device.release = info->release_number;
-        device.serialNumber = Utf8FromWide(info->serial_number);
-        device.product = Utf8FromWide(info->product_string);
-        device.path = path;
-        device.port = platform::UsbPortOfHidDevice(path);
-        device.access = test == AccessTest::TryOpening ? HidAccess(path, info->product_id)
+        device.vendorId = node.vendorId;
+        device.productId = node.productId;
+        device.release = node.release;
+        device.serialNumber = std::move(node.serialNumber);
+        device.product = std::move(node.product);
+        device.access = test == AccessTest::TryOpening ? HidAccess(node.path, node.productId)
                                                       : Access::Unknown;
+        device.path = std::move(node.path);
+        device.port = std::move(node.port);
         listing.push_back(std::move(device));
     }
-    hid_free_enumeration(all);
 }
 
 // The Tivane's application is a serial port. It is never opened: opening a
 // port can toggle DTR. Linux shows its node's permissions; Windows tells
 // nothing without an open, so its access stays unknown there.
-void AddTivaneSerialPorts(std::vector<ListedDevice>& listing) {
-    for (const platform::UsbDevice& usb : platform::ListUsbDevices()) {
+void AddTivaneSerialPorts(std::vector<ListedDevice>& listing, const std::string& onlyPort) {
+    for (const platform::UsbDevice& usb : platform::ListUsbDevices(onlyPort)) {
         if (usb.vendorId != kTivaneSerialVendorId || usb.productId != kTivaneSerialProductId) {
             continue;
         }
@@ -100,9 +94,9 @@ void AddTivaneSerialPorts(std::vector<ListedDevice>& listing) {
 
 }  // namespace
 
-std::vector<ListedDevice> SurveyFamilyDevices(AccessTest test) {
+std::vector<ListedDevice> SurveyFamilyDevices(AccessTest test, const std::string& onlyPort) {
     std::vector<ListedDevice> listing;
-    AddHidDevices(listing, test);
-    AddTivaneSerialPorts(listing);
+    AddHidDevices(listing, test, onlyPort);
+    AddTivaneSerialPorts(listing, onlyPort);
     return listing;
 }

@@ -1,6 +1,6 @@
 // Which devices of the family are connected now: every HID device of the
-// family's vendor that hidapi enumerates, and every Tivane serial port in the
-// platform's USB listing. Opens a HID device only to learn whether this user
+// family's vendor in the platform's HID listing, and every Tivane serial port
+// in its USB listing. Opens a HID device only to learn whether this user
 // may, and sends nothing to any device.
 #pragma once
 
@@ -39,5 +39,7 @@ struct ListedDevice {
 enum class AccessTest { TryOpening, None };
 
 // In hidapi's enumeration order (the first of a product ID is the one the
-// tool opens), each HID node once, then the Tivane serial ports.
-std::vector<ListedDevice> SurveyFamilyDevices(AccessTest test = AccessTest::TryOpening);
+// tool opens), each HID node once, then the Tivane serial ports. With
+// onlyPort, only the devices at that USB port, reading no others.
+std::vector<ListedDevice> SurveyFamilyDevices(AccessTest test = AccessTest::TryOpening,
+                                              const std::string& onlyPort = {});

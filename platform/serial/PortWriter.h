@@ -18,6 +18,16 @@ namespace platform {
 bool WriteByteToPort(const std::string& port, std::uint8_t byte, int timeoutMs,
                      std::string* failure = nullptr);
 
+#ifndef _WIN32
+// The same, checking the terminal once it is open and before anything is
+// written: given the open descriptor, checkOpened says why the byte must not
+// go (then the port is closed untouched and failure receives that), or
+// nothing.
+bool WriteByteToPort(const std::string& port, std::uint8_t byte, int timeoutMs,
+                     std::string* failure,
+                     const std::function<std::string(int descriptor)>& checkOpened);
+#endif
+
 #ifdef _WIN32
 // The same, checking the COM port once it is open and before anything is
 // written: given its open handle, checkOpened says why the byte must not go

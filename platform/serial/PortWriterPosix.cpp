@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -53,6 +54,12 @@ bool WaitWritable(int fd, std::chrono::steady_clock::time_point deadline) {
 
 bool WriteByteToPort(const std::string& path, std::uint8_t byte, int timeoutMs,
                      std::string* failure) {
+    return WriteByteToPort(path, byte, timeoutMs, failure, {});
+}
+
+bool WriteByteToPort(const std::string& path, std::uint8_t byte, int timeoutMs,
+                     std::string* failure,
+                     const std::function<std::string(int descriptor)>& checkOpened) {
     // Non-blocking, so that neither the open (waiting for a carrier) nor the
     // write (a port that takes nothing) can hang the command.
     FileDescriptor port(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -66,6 +73,12 @@ bool WriteByteToPort(const std::string& path, std::uint8_t byte, int timeoutMs,
     termios mode{};
     if (::tcgetattr(port.Get(), &mode) != 0) {
         return PortWriteFailed(failure, NotASerialPort(path));
+    }
+    if (checkOpened) {
+        std::string refusal = checkOpened(port.Get());
+        if (!refusal.empty()) {
+            return PortWriteFailed(failure, std::move(refusal));
+        }
     }
     // Raw, so that the byte goes out as it is; a port that refuses the mode
     // still gets the byte.

@@ -24,6 +24,12 @@ inline std::string SerialPortTookNothing(const std::string& port, int timeoutMs)
     return port + " took nothing within " + std::to_string(timeoutMs) + " ms";
 }
 
+// The node was opened, but it belongs to a device at another USB port than
+// the one asked for: its name went to another device since it was listed.
+inline std::string SerialPortNoLongerAt(const std::string& port, const std::string& usbPort) {
+    return port + " is no longer at " + usbPort;
+}
+
 // Sets why a write failed, when the caller asked; false.
 inline bool PortWriteFailed(std::string* failure, std::string why) {
     if (failure != nullptr) {

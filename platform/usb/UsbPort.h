@@ -14,4 +14,10 @@ namespace platform {
 // when the system cannot tell (no such device, or not on USB).
 std::string UsbPortOfHidDevice(const std::string& hidPath);
 
+#ifndef _WIN32
+// The port of the USB device whose terminal an open descriptor is (the tty of
+// a USB serial function); empty when it is none or the system cannot tell.
+std::string UsbPortOfOpenTerminal(int descriptor);
+#endif
+
 }  // namespace platform
