@@ -60,12 +60,14 @@ TEST_F(AccessHint, ControllerUpdateNamesTheApplicationItCouldNotReboot) {
     if (FeatureReportsPass()) {
         // Rebooted, and its bootloader, held as well, updated.
         EXPECT_EQ(run.status, 0);
+        ASSERT_FALSE(run.OutLines().empty()) << run.out;
         EXPECT_EQ(run.OutLines().back(), kUpdated);
         EXPECT_EQ(controller.rebootsIntoBootloader, 1);
         EXPECT_EQ(run.err, "");
         return;
     }
     EXPECT_EQ(run.status, 1);
+    ASSERT_FALSE(run.OutLines().empty()) << run.out;
     EXPECT_EQ(run.OutLines().back(), kOpenError);
     EXPECT_EQ(run.err, Hint(controller));
 }
@@ -77,6 +79,7 @@ TEST_F(AccessHint, BootloaderRefusingTheUserIsNamedOnce) {
     if (FeatureReportsPass()) {
         // The update works on a handle without access rights.
         EXPECT_EQ(run.status, 0);
+        ASSERT_FALSE(run.OutLines().empty()) << run.out;
         EXPECT_EQ(run.OutLines().back(), kUpdated);
         EXPECT_EQ(run.err, "");
         return;
@@ -94,6 +97,7 @@ TEST_F(AccessHint, RefusingBootloaderWhoseReportsFailIsNamed) {
     controller.refuseSetReports = 1000;
     const RunResult run = RunTool({"-S", "UNIT0042"});
     EXPECT_EQ(run.status, 1);
+    ASSERT_FALSE(run.OutLines().empty()) << run.out;
     EXPECT_EQ(run.OutLines().back(), kOpenError);
     EXPECT_EQ(run.err, Hint(controller));
 }
@@ -107,6 +111,7 @@ TEST_F(AccessHint, DongleBootloaderRefusingTheUserIsNamed) {
     TempFile file(PatternBytes(1300), "_dongle.bin");
     const RunResult run = RunTool({file.Path()});
     EXPECT_EQ(run.status, -1);
+    ASSERT_FALSE(run.OutLines().empty()) << run.out;
     EXPECT_EQ(run.OutLines().back(), kDongleOpenError);
     EXPECT_EQ(run.err, Hint(dongle));
     EXPECT_EQ(dongle.transfers, 0u);
@@ -121,6 +126,7 @@ TEST_F(AccessHint, TivanePortThatRefusesTheRestartByteSaysWhy) {
     TempFile file(PatternBytes(9000), "_tivane.bin");
     const RunResult run = RunTool({file.Path()});
     EXPECT_EQ(run.status, 1);
+    ASSERT_FALSE(run.OutLines().empty()) << run.out;
     EXPECT_EQ(run.OutLines().back(), kOpenError);
     const std::string port = tivane.serial.serialPort;
     const std::string why = FeatureReportsPass() ? port + " is in use by another program"

@@ -93,6 +93,7 @@ TEST_F(BadFiles, EmptyRadioImageIsBegunAndVerifiedWithoutData) {
     TempFile empty({}, "_module.bin");
     const RunResult run = RunTool({empty.Path()});
     EXPECT_EQ(run.status, 0);
+    ASSERT_FALSE(run.OutLines().empty()) << run.out;
     EXPECT_EQ(run.OutLines().back(), kUpdated);
     EXPECT_EQ(Steps(controller), (Transcript{"radio begin", "radio checksum"}));
     EXPECT_EQ(controller.radio->updatesInstalled, 1);

@@ -77,6 +77,7 @@ TEST_F(BoundedSimulator, ControllerStillRejectsAnImageThatArrivedIncomplete) {
     const RunResult run = RunTool({file.Path()});
 
     EXPECT_EQ(run.status, 1);
+    ASSERT_FALSE(run.OutLines().empty()) << run.out;
     EXPECT_EQ(run.OutLines().back(), kUpdateError);
     EXPECT_EQ(controller.resetsFromBootloader, 0);
 }
@@ -104,6 +105,7 @@ TEST_F(BoundedSimulator, RadioChecksItsImageAsItArrives) {
     const RunResult run = RunTool({file.Path()});
 
     EXPECT_EQ(run.status, 0);
+    ASSERT_FALSE(run.OutLines().empty()) << run.out;
     EXPECT_EQ(run.OutLines().back(), kUpdated);
     const auto& radio = *controller.radio;
     EXPECT_EQ(radio.updatesInstalled, 1);

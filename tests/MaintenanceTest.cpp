@@ -40,6 +40,7 @@ TEST_F(Maintenance, RebootRefusedStillCountsAsSent) {
     controller.refuseSetReports = 100;
     const RunResult run = RunTool({"-b"});
     EXPECT_EQ(run.status, 0);
+    ASSERT_FALSE(run.OutLines().empty()) << run.out;
     EXPECT_EQ(run.OutLines().back(), kRebootSent);
     EXPECT_EQ(Steps(controller), Transcript{"reboot refused x 100"});
 }

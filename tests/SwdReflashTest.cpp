@@ -199,14 +199,16 @@ TEST_F(SwdReflash, UnalignedBasePageKeepsTheBytesTheFileDoesNotOwn) {
         const auto app = PatternBytes(size, 6);
         TempFile file(app);
         const std::uint32_t page = base / 1024 * 1024;
-        const std::uint32_t keptAfter = std::max(base + size, page + 1024);
+        const std::uint32_t keptAfter = std::min(base + size, page + 1024);
 
         const RunResult result =
             RunTool({"-s", std::to_string(base), file.Path()}, Edition::Compact);
 
         EXPECT_EQ(result.status, 0);
+        ASSERT_FALSE(result.OutLines().empty()) << result.out;
         EXPECT_EQ(result.OutLines().back(), kReflashed);
         EXPECT_EQ(probe->flash.corruptedBytes, 0u);
+        ASSERT_FALSE(Erased().empty());
         EXPECT_EQ(Erased().front(), page);
         EXPECT_EQ(Flash(base, size), app);
         EXPECT_EQ(Flash(page, base - page), OldFlash(page, base - page));
@@ -433,7 +435,9 @@ TEST_F(SwdReflash, AnAddressWordThatIsNotANumberIsRefusedBeforeTheController) {
     }
     world.Reset();
     PlugController();
-    EXPECT_EQ(RunTool({"-s", "99999999999", app.Path()}, Edition::Compact).OutLines().back(),
+    const RunResult tooHigh = RunTool({"-s", "99999999999", app.Path()}, Edition::Compact);
+    ASSERT_FALSE(tooHigh.OutLines().empty()) << tooHigh.out;
+    EXPECT_EQ(tooHigh.OutLines().back(),
               "ERROR: Application at 4294967295 runs past the end of the address space, to "
               "4294967395");
     EXPECT_TRUE(controller->wire.empty());
@@ -453,6 +457,7 @@ TEST_F(SwdReflash, EndOfSwdModeAndTheRestart) {
     PlugController().unplugAfterReports = 5;  // start, erase, two writes, end
     result = RunTool({"-s", file.Path()});
     EXPECT_EQ(result.status, 0);
+    ASSERT_FALSE(result.OutLines().empty()) << result.out;
     EXPECT_EQ(result.OutLines().back(), kReflashed);
     EXPECT_EQ(probe->ends, 1);
     EXPECT_EQ(probe->restarts, 0);

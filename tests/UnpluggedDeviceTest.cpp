@@ -87,6 +87,7 @@ TEST_F(UnpluggedDevice, ControllerUpdateOfALargeImage) {
     TempFile file(ControllerImage::Pattern(256 * 1024, 3).file);
     const RunResult run = RunTool({file.Path()});
     EXPECT_EQ(run.status, 1);
+    ASSERT_FALSE(run.OutLines().empty()) << run.out;
     EXPECT_EQ(run.OutLines().back(), kUpdateError);
     ASSERT_TRUE(controller.unpluggedByFaultAtMs.has_value());
     EXPECT_LE(world.NowMs() - *controller.unpluggedByFaultAtMs, kPromptEndMs);
