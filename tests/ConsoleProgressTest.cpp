@@ -1,8 +1,13 @@
 // The progress bar: drawn on a terminal only, beside the tool's own lines and
 // marks, which read exactly as without it; piped output never changes.
+#include <cstdint>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
+
+#include "platform/console/TransferProgress.h"
 
 #include "sim/ControllerModel.h"
 #include "testsupport/Console.h"
@@ -50,6 +55,29 @@ TEST_F(ConsoleProgress, BarReachesTheWholeImageAndIsErasedBeforeTheNextLine) {
     ASSERT_GE(run.OutLines().size(), 6u) << run.out;
     EXPECT_EQ(run.OutLines()[4], kTransferring);
     EXPECT_EQ(run.OutLines()[5], kVerifying);
+}
+
+// Fed a byte every millisecond, the bar is drawn at once, then each time
+// 250 ms have passed since the last drawing, and once more for the whole
+// image, however soon after.
+TEST_F(ConsoleProgress, RedrawnAQuarterSecondApartAndAtTheEnd) {
+    world.stderrIsTerminal = true;
+    std::stringbuf out;
+    std::stringbuf err;
+    std::vector<std::uint64_t> drawnAtMs;
+    {
+        const RedirectedConsole console(&out, &err);
+        TransferProgress progress(1000);
+        for (int byte = 0; byte < 1000; ++byte) {
+            const std::size_t before = err.str().size();
+            progress.Advance(1);
+            if (err.str().size() != before) {
+                drawnAtMs.push_back(world.NowMs());
+            }
+            world.Advance(1);
+        }
+    }
+    EXPECT_EQ(drawnAtMs, (std::vector<std::uint64_t>{0, 250, 500, 750, 999}));
 }
 
 TEST_F(ConsoleProgress, BarFitsANarrowTerminalOrStaysAway) {
