@@ -82,8 +82,11 @@ bool SwdProbeModel::OnSwdRequest(ControllerModel& host, std::uint8_t code, const
             // The whole 64-byte report: command, length, address, data.
             Bytes reply(kReportLength, 0);
             reply[0] = kSwdRead;
-            reply[1] = static_cast<std::uint8_t>(kSwdAddressLength + n);
-            std::copy(payload.begin(), payload.begin() + kSwdAddressLength, reply.begin() + 2);
+            reply[1] = readReplyLength.value_or(static_cast<std::uint8_t>(kSwdAddressLength + n));
+            const std::uint32_t named = readReplyAddress.value_or(AddressOf(payload));
+            for (std::size_t i = 0; i < kSwdAddressLength; ++i) {
+                reply[2 + i] = static_cast<std::uint8_t>(named >> (8 * i));
+            }
             std::copy(data.begin(), data.end(), reply.begin() + 2 + kSwdAddressLength);
             pendingReadReply = reply;
             return true;

@@ -36,6 +36,10 @@ public:
     // reply (its address and data), which the probe has not yet replaced.
     int staleReadReplies = 0;
     bool refuseEnd = false;       // the end of SWD mode is refused
+    // A read reply's header as another firmware may fill it: this length
+    // byte instead of 4 + n, this address instead of the read's.
+    std::optional<std::uint8_t> readReplyLength;
+    std::optional<std::uint32_t> readReplyAddress;
 
     // What the probe was asked to do.
     int starts = 0;

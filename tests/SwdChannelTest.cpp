@@ -217,6 +217,31 @@ TEST_F(SwdChannel, ReadTakesOnlyTheReplyThatNamesItsAddress) {
     EXPECT_EQ(sim::Bytes(buffer.begin(), buffer.end()), sim::Bytes(16, 0x77));  // nothing copied
 }
 
+// The reply's length byte is the firmware's to fill and says nothing the
+// read needs (its data stands at offset 6 whatever it holds); its command
+// byte and its address, all four bytes of it, say which read it answers.
+TEST_F(SwdChannel, ReadTakesAnyLengthByteButEveryAddressByte) {
+    probe->flash.Fill(PatternBytes(4096, 9));
+    StartSwd();
+    constexpr std::uint32_t kAddress = 0x20304;  // near the top of the flash: 3 bytes used
+    std::array<std::uint8_t, 16> buffer{};
+    for (const std::uint8_t length : {0x00, 0x10, 0x14, 0xFF}) {
+        SCOPED_TRACE(length);
+        probe->readReplyLength = length;
+        buffer.fill(0x77);
+        EXPECT_EQ(radio.SwdReadMemory(buffer.data(), kAddress, 16), 0);
+        EXPECT_EQ(sim::Bytes(buffer.begin(), buffer.end()), probe->flash.Read(kAddress, 16));
+    }
+    probe->readReplyLength.reset();
+    for (const std::uint32_t otherByte : {0x000000FFu, 0x0000FF00u, 0x00FF0000u, 0xFF000000u}) {
+        SCOPED_TRACE(otherByte);
+        probe->readReplyAddress = kAddress ^ otherByte;
+        buffer.fill(0x77);
+        EXPECT_EQ(radio.SwdReadMemory(buffer.data(), kAddress, 16), -1);
+        EXPECT_EQ(sim::Bytes(buffer.begin(), buffer.end()), sim::Bytes(16, 0x77));
+    }
+}
+
 TEST_F(SwdChannel, ReadPollsUpToAHundredTimesForItsReply) {
     StartSwd();
     std::array<std::uint8_t, 16> buffer{};
