@@ -2,7 +2,9 @@
 // processes whose two streams arrive apart and whose ending is told as it
 // was; a record file that stays whole lines; SHA-256 as the standard's own
 // examples give it.
+#include <chrono>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -66,6 +68,26 @@ TEST(StationPlatform, WorkerStreamsArriveApartAndItsStatusComesBack) {
     EXPECT_EQ(platform::WorkerProcess::Start("/no/such/program", {}, error), nullptr);
     EXPECT_FALSE(error.empty());
 }
+
+#ifndef _WIN32
+// A worker's own children end with it: one left behind would hold the
+// worker's pipes open, and its streams would not end.
+TEST(StationPlatform, EndingAWorkerEndsWhatItStarted) {
+    std::string error;
+    auto worker = platform::WorkerProcess::Start(kShell, Script("sleep 30 & echo started; wait"), error);
+    ASSERT_NE(worker, nullptr) << error;
+    char buffer[16];
+    ASSERT_GT(worker->Read(platform::WorkerProcess::Output, buffer, sizeof buffer), 0);
+    worker->Kill();
+    auto rest = std::async(std::launch::async, [&] {
+        return ReadToEnd(*worker, platform::WorkerProcess::Output);
+    });
+    EXPECT_EQ(rest.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "the worker's child still holds its standard output";
+    rest.wait();
+    worker->Wait();
+}
+#endif
 
 TEST(StationPlatform, RecordLinesStayWholeAfterAHalfLine) {
     const TempFile log(Bytes{'{', '"', 'a'}, ".jsonl");  // an earlier writer stopped here

@@ -112,7 +112,11 @@ long WorkerProcess::Read(Stream stream, char* buffer, std::size_t size) {
 
 void WorkerProcess::Kill() {
     if (!handles->reaped) {
-        kill(handles->pid, SIGKILL);
+        // The whole process group the worker leads (Start gives it one): a
+        // child it started would otherwise live on, holding its pipes open.
+        if (kill(-handles->pid, SIGKILL) != 0) {
+            kill(handles->pid, SIGKILL);
+        }
     }
 }
 
