@@ -36,12 +36,25 @@ std::string WindowsInterfacePath(std::uint16_t vendorId, std::uint16_t productId
     return path;
 }
 
-// The hub port's devpath under the host controller at PCI 00:14.0.
-std::string LinuxUsbPort(std::size_t n) { return "usb-0000:00:14.0-" + std::to_string(n); }
+// usbhid's HID_PHYS without the interface: the controller's bus name and
+// the devpath, the hub ports joined by dots.
+std::string LinuxUsbPort(const std::string& hostController, const std::vector<std::size_t>& chain) {
+    std::string devpath;
+    for (const std::size_t port : chain) {
+        devpath += (devpath.empty() ? "" : ".") + std::to_string(port);
+    }
+    return "usb-" + hostController + "-" + devpath;
+}
 
-// The first of the USB device's location paths, below the same controller.
-std::string WindowsUsbPort(std::size_t n) {
-    return "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(n) + ")";
+// The first of the USB device's location paths: the controller's, its root
+// hub, then one step for each hub port.
+std::string WindowsUsbPort(const std::string& hostController,
+                           const std::vector<std::size_t>& chain) {
+    std::string path = hostController + "#USBROOT(0)";
+    for (const std::size_t port : chain) {
+        path += "#USB(" + std::to_string(port) + ")";
+    }
+    return path;
 }
 
 std::string TtyAcm(std::size_t n) { return "/dev/ttyACM" + std::to_string(n); }
@@ -82,6 +95,7 @@ std::string ComPortMissing(const std::string& port) {
     .padsShortReports = false,
     .hidPath = HidrawNode,
     .usbPortName = LinuxUsbPort,
+    .hostController = "0000:00:14.0",
     .serialPortName = TtyAcm,
     .firstSerialPort = 0,
     .listsSerialNode = true,
@@ -104,6 +118,7 @@ std::string ComPortMissing(const std::string& port) {
     .padsShortReports = true,
     .hidPath = WindowsInterfacePath,
     .usbPortName = WindowsUsbPort,
+    .hostController = "PCIROOT(0)#PCI(1400)",
     .serialPortName = ComPort,
     .firstSerialPort = 3,
     .listsSerialNode = false,

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/access/DeviceAccess.h"
 
@@ -46,10 +47,17 @@ struct HostConventions {
     // interface path per collection (collection 0 when it has only one).
     std::string (*hidPath)(std::uint16_t vendorId, std::uint16_t productId, std::size_t busPlace,
                            std::size_t collection, std::size_t collections);
-    // The USB port numbered n on the hub the units are plugged into, as the
-    // system names it (platform/usb/UsbPort.h): usbhid's text on Linux
-    // ("usb-0000:00:14.0-2"), the USB device's location path on Windows.
-    std::string (*usbPortName)(std::size_t n);
+    // A USB port, as the system names it (platform/usb/UsbPort.h): the host
+    // controller the hubs hang from, then the chain of hub ports down to the
+    // device (1, 2 is port 2 of the hub at the controller's port 1). Linux:
+    // usbhid's text, "usb-" controller "-" ports joined by dots
+    // ("usb-0000:00:14.0-1.2"); Windows: the USB device's location path,
+    // the controller's, "#USBROOT(0)", then "#USB(n)" for each port.
+    std::string (*usbPortName)(const std::string& hostController,
+                               const std::vector<std::size_t>& chain);
+    // The host controller the simulated hubs hang from: its PCI bus name on
+    // Linux ("0000:00:14.0"), its location path on Windows.
+    const char* hostController;
     // The serial port numbered n: /dev/ttyACMn or COMn; the ports of devices
     // plugged in without a name are numbered from the first one.
     std::string (*serialPortName)(std::size_t n);

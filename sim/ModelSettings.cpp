@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 #include "sim/ControllerModel.h"
 #include "sim/DongleBootloaderModel.h"
@@ -16,16 +17,6 @@ long Number(const std::string& value) { return std::atol(value.c_str()); }
 
 // A serial number as the scenario gives it (ASCII, as USB serial numbers are).
 std::wstring WideSerial(const std::string& value) { return std::wstring(value.begin(), value.end()); }
-
-// A hub port: 1 and up.
-bool HubPort(const std::string& value, std::size_t& port) {
-    const long number = Number(value);
-    if (number < 1) {
-        return false;
-    }
-    port = static_cast<std::size_t>(number);
-    return true;
-}
 
 bool ApplyRadioSetting(RadioModel& radio, const std::string& key, const std::string& value) {
     if (key == "radio-app") {
@@ -62,7 +53,8 @@ bool ApplySwdProbeSetting(SwdProbeModel& probe, const std::string& key, const st
 
 }  // namespace
 
-bool ApplyCommonSetting(SimDevice& device, const std::string& key, const std::string& value) {
+bool ApplyCommonSetting(SimDevice& device, const std::string& key, const std::string& value,
+                        std::string& problem) {
     const long long number = std::atoll(value.c_str());
     if (key == "refuse-set") {
         device.refuseSetReports = static_cast<int>(number);
@@ -78,14 +70,18 @@ bool ApplyCommonSetting(SimDevice& device, const std::string& key, const std::st
         device.dieAfterReports = number;
     } else if (key == "hang-after") {
         device.hangAfterReports = number;
-    } else if (key == "at") {
-        return HubPort(value, device.usbPort);
-    } else if (key == "comes-back-at") {
-        std::size_t port = 0;
-        if (!HubPort(value, port)) {
-            return false;
+    } else if (key == "at" || key == "comes-back-at" || key == "swaps-node-with") {
+        const std::optional<HubPort> port = ParseHubPort(value);
+        if (!port) {
+            problem = "\"" + value + "\" is not a hub port: a port number from 1 to 255, or up "
+                      "to six of them joined by dots for a port behind hubs, such as 1.2.3";
+        } else if (key == "at") {
+            device.usbPort = *port;
+        } else if (key == "comes-back-at") {
+            device.comesBackAtPort = *port;
+        } else {
+            device.swapsNodeWithPort = *port;
         }
-        device.comesBackAtPort = port;
     } else {
         return false;
     }

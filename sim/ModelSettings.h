@@ -10,8 +10,11 @@
 namespace sim {
 
 // Settings of every device: refuse-set=N refuse-get=N unplug-after=K
-// appear-at=MS access-denied=1 at=PORT comes-back-at=PORT.
-bool ApplyCommonSetting(SimDevice& device, const std::string& key, const std::string& value);
+// appear-at=MS access-denied=1 die-after=K hang-after=K, and the hub ports
+// at=PORT comes-back-at=PORT swaps-node-with=PORT ("3", or "1.2.3" behind
+// hubs). A value that is not what its key takes is named in problem.
+bool ApplyCommonSetting(SimDevice& device, const std::string& key, const std::string& value,
+                        std::string& problem);
 
 // A device of the controller's protocol: its own settings, then those of its
 // radio (radio-*) and of its SWD probe (swd-*) when it has one.

@@ -85,8 +85,15 @@ bool LoadScenario(const std::string& text, std::string& error) {
             std::string key;
             std::string value;
             SplitSetting(parts[i], key, value);
-            if (!ApplyCommonSetting(device, key, value) && !model->apply(device, key, value)) {
+            std::string problem;
+            if (!ApplyCommonSetting(device, key, value, problem) &&
+                !model->apply(device, key, value)) {
                 error = "unknown setting \"" + parts[i] + "\" of simulated device " + parts[0];
+                return false;
+            }
+            if (!problem.empty()) {
+                error = "bad setting \"" + parts[i] + "\" of simulated device " + parts[0] +
+                        ": " + problem;
                 return false;
             }
         }
@@ -100,11 +107,13 @@ std::string ScenarioHelp() {
         help += "  " + std::string(model.name) + ": " + std::string(model.help) + "\n";
     }
     help += "  settings of every device: refuse-set=N refuse-get=N unplug-after=K appear-at=MS "
-            "access-denied=1 at=PORT (plugged into hub port PORT; default: 1, 2, ... in the "
-            "order given) comes-back-at=PORT (enumerates at that port after its next restart) "
-            "serial=TEXT (its serial number) bootloader-serial=TEXT (its bootloader's; default: "
-            "serial's) die-after=K (the process driving it dies at its K-th report) hang-after=K "
-            "(its K-th report never returns)\n";
+            "access-denied=1 at=PORT (plugged into hub port PORT, such as 3, or 1.2.3 behind "
+            "hubs; default: 1, 2, ... in the order given) comes-back-at=PORT (enumerates at that "
+            "port after its next restart) swaps-node-with=PORT (the first open of its path "
+            "reaches the device at that port, whose node it becomes) serial=TEXT (its serial "
+            "number) bootloader-serial=TEXT (its bootloader's; default: serial's) die-after=K "
+            "(the process driving it dies at its K-th report) hang-after=K (its K-th report "
+            "never returns; the process dies after 120 s unless ended before)\n";
     help += "hidapi and the system behave as on " + std::string(Host().name) + ".\n";
     return help;
 }

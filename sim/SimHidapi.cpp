@@ -29,6 +29,9 @@ namespace {
 // The feature and output reports every device of the family declares.
 constexpr size_t kDeclaredReportLength = 64;
 
+// How long a device that stopped answering (hang-after) keeps its process waiting.
+constexpr auto kHangLimit = std::chrono::seconds(120);
+
 // A failed call: hidraw leaves the reason in errno, Windows' back end does not.
 void SetErrno(int error) {
     if (sim::Host().setsErrno && !sim::World::Get().errnoWithheld) {
@@ -147,9 +150,14 @@ hid_device* hid_open(unsigned short vendor_id, unsigned short product_id, const 
 }
 
 hid_device* hid_open_path(const char* path) {
+    sim::World& world = sim::World::Get();
     std::size_t collection = 0;
-    sim::SimDevice* device =
-        path != nullptr ? sim::World::Get().FindByPath(path, collection) : nullptr;
+    sim::SimDevice* device = path != nullptr ? world.FindByPath(path, collection) : nullptr;
+    if (device != nullptr && device->swapsNodeWithPort) {
+        // The node went to another unit since it was listed.
+        world.TakeNodeSwap(*device);
+        device = world.FindByPath(path, collection);
+    }
     if (device == nullptr) {
         SetErrno(ENOENT);
         return nullptr;
@@ -218,9 +226,14 @@ int hid_send_feature_report(hid_device* handle, const unsigned char* data, size_
         std::abort();
     }
     if (taken == device->hangAfterReports) {
-        // Long past any station's patience; then the process dies, so that
-        // a station that never ends it still sees its worker end.
-        std::this_thread::sleep_for(std::chrono::seconds(30));
+        // The device stops answering: the call does not return, and the
+        // process stays silent until its station ends it. Past any station's
+        // patience (60 s) it dies, so that nothing that forgets to end it
+        // hangs.
+        const auto limit = std::chrono::steady_clock::now() + kHangLimit;
+        while (std::chrono::steady_clock::now() < limit) {
+            std::this_thread::sleep_until(limit);
+        }
         std::abort();
     }
     sim::Bytes payload = Payload(data, length);

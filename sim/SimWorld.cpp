@@ -1,6 +1,7 @@
 #include "sim/SimWorld.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <thread>
 
@@ -63,7 +64,7 @@ std::vector<Bytes> SimDevice::SentReports(std::optional<std::uint8_t> code) cons
     return reports;
 }
 
-std::size_t SimUsbEntry::UsbPort() const { return owner != nullptr ? owner->usbPort : usbPort; }
+HubPort SimUsbEntry::UsbPort() const { return owner != nullptr ? owner->usbPort : usbPort; }
 
 World& World::Get() {
     static World world;
@@ -88,6 +89,7 @@ void World::Reset() {
     stderrIsTerminal.reset();
     errnoWithheld = false;
     terminalColumns = 80;
+    hostController.clear();
 }
 
 SimDevice* World::FindPresent(std::uint16_t vendorId, std::uint16_t productId) {
@@ -99,8 +101,66 @@ SimDevice* World::FindPresent(std::uint16_t vendorId, std::uint16_t productId) {
     return nullptr;
 }
 
-std::string World::UsbPortName(std::size_t port) {
-    return port == 0 ? std::string() : Host().usbPortName(port);
+namespace {
+
+constexpr std::size_t kMaxHubPort = 255;
+constexpr unsigned kHubPortBits = 8;
+// USB allows five hubs between the controller and a device: six ports.
+constexpr std::size_t kMaxHubChain = std::min<std::size_t>(6, sizeof(HubPort));
+
+}  // namespace
+
+std::optional<HubPort> ParseHubPort(const std::string& text) {
+    HubPort port = 0;
+    std::size_t hubs = 0;
+    const char* at = text.data();
+    const char* const end = text.data() + text.size();
+    for (;;) {
+        std::size_t number = 0;
+        const auto [next, error] = std::from_chars(at, end, number);
+        if (error != std::errc() || number < 1 || number > kMaxHubPort || ++hubs > kMaxHubChain) {
+            return std::nullopt;
+        }
+        port = (port << kHubPortBits) | number;
+        if (next == end) {
+            return port;
+        }
+        if (*next != '.') {
+            return std::nullopt;
+        }
+        at = next + 1;
+    }
+}
+
+std::vector<std::size_t> HubPortChain(HubPort port) {
+    std::vector<std::size_t> chain;
+    for (; port != 0; port >>= kHubPortBits) {
+        chain.insert(chain.begin(), port & kMaxHubPort);
+    }
+    return chain;
+}
+
+std::string World::UsbPortName(HubPort port) {
+    if (port == 0) {
+        return {};
+    }
+    const std::string& controller = Get().hostController;
+    return Host().usbPortName(controller.empty() ? Host().hostController : controller,
+                              HubPortChain(port));
+}
+
+void World::TakeNodeSwap(SimDevice& device) {
+    if (!device.swapsNodeWithPort) {
+        return;
+    }
+    const HubPort port = *device.swapsNodeWithPort;
+    device.swapsNodeWithPort.reset();
+    for (auto& other : devices) {
+        if (other.get() != &device && other->usbPort == port) {
+            std::swap(device.busPlace, other->busPlace);
+            return;
+        }
+    }
 }
 
 SimDevice* World::FindByPath(const std::string& path, std::size_t& collection) {

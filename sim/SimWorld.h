@@ -37,6 +37,20 @@ struct OpenAttempt {
 
 class SimDevice;
 
+// A USB port the simulated units sit on, as one number: the chain of hub
+// ports from the host controller down, one byte a hub (a hub has at most 255
+// ports), the controller's port in the highest byte used. Port 3 of the
+// controller is 3; "1.2.3", port 3 of the hub at port 2 of the hub at port 1,
+// is 0x010203. 0: a port the system cannot tell.
+using HubPort = std::size_t;
+
+// "3" or "1.2.3" (Linux's devpath): ports 1 to 255 joined by dots, at most
+// as many as USB's tiers of hubs allow; nothing for any other text.
+std::optional<HubPort> ParseHubPort(const std::string& text);
+
+// The hub ports from the host controller down: {1, 2, 3} for "1.2.3".
+std::vector<std::size_t> HubPortChain(HubPort port);
+
 // A USB device that only the platform's device listing shows, not hidapi:
 // a USB serial port such as the Tivane's application.
 struct SimUsbEntry {
@@ -53,9 +67,9 @@ struct SimUsbEntry {
     // (access-denied) and USB port it shares; null for a device of its own.
     const SimDevice* owner = nullptr;
     // The hub port of a device of its own (0: the system cannot tell).
-    std::size_t usbPort = 0;
+    HubPort usbPort = 0;
     // The hub port it sits on now: its owner's, or its own.
-    std::size_t UsbPort() const;
+    HubPort UsbPort() const;
 };
 
 struct SerialWrite {
@@ -122,10 +136,15 @@ public:
     // The hub port it is plugged into (HostConventions::usbPortName names it):
     // by default port busPlace + 1. It keeps its port when it enumerates
     // again (reboot, reset), unless a restart moves it (comesBackAtPort).
-    std::size_t usbPort = 0;
+    HubPort usbPort = 0;
     // After its next restart it enumerates at this port instead: a unit that
     // is not the one it was, as far as anything that follows ports can tell.
-    std::optional<std::size_t> comesBackAtPort;
+    std::optional<HubPort> comesBackAtPort;
+    // The first time its path is opened (hid_open_path), it and the device
+    // at this port exchange their nodes first, as when the system gave the
+    // node to another unit between a listing and the open: that open, and
+    // every one after it, reaches the other device by this path.
+    std::optional<HubPort> swapsNodeWithPort;
     // Called as the device restarts: moves it to comesBackAtPort, once.
     void TakeRestartPort();
     // hidapi's path of a top-level collection: its hidraw node, "/dev/hidrawN"
@@ -147,7 +166,8 @@ public:
     // Faults of the process that drives the device, for a station's workers:
     // the process dies (a crash) when this many set reports were taken, or
     // the transfer after them does not return (a device that stopped
-    // answering; after 30 s of real time the process dies).
+    // answering) until something ends the process; should nothing do so
+    // within 120 s of real time, the process dies, so that no test hangs.
     std::int64_t dieAfterReports = -1;
     std::int64_t hangAfterReports = -1;
     bool listedWithoutPath = false;    // hidapi's enumeration gives it a null path
@@ -186,8 +206,16 @@ public:
 
     // The first present device with these IDs, in order of plugging.
     SimDevice* FindPresent(std::uint16_t vendorId, std::uint16_t productId);
-    // The hub port's name as the host gives it, such as "usb-0000:00:14.0-2".
-    static std::string UsbPortName(std::size_t port);
+    // The hub port's name as the host gives it, such as "usb-0000:00:14.0-2";
+    // empty for port 0.
+    static std::string UsbPortName(HubPort port);
+    // The host controller the hubs hang from, in the host's words (empty:
+    // the host's usual one, HostConventions::hostController); a test may
+    // give it odd text, which every port's name then carries.
+    std::string hostController;
+    // Exchanges the device's node with that of the device at its
+    // swapsNodeWithPort, once; nothing when no device sits there.
+    void TakeNodeSwap(SimDevice& device);
     // The enumerated device one of whose collections has this path, and
     // which collection; null when none has.
     SimDevice* FindByPath(const std::string& path, std::size_t& collection);
