@@ -9,6 +9,11 @@
 #include "devices/ListingJson.h"
 #include "devices/ListingText.h"
 
+// The project's release, which the build defines.
+#ifndef QUORL_VERSION
+#define QUORL_VERSION "1.0.0"
+#endif
+
 namespace {
 
 constexpr int kListed = 0;
@@ -17,13 +22,16 @@ constexpr int kUsageError = 2;
 
 void PrintUsage(std::ostream& out, const std::string& programPath) {
     out << "usage: " << ProgramName(programPath) << " [--json]" << std::endl;
-    out << "Lists the connected devices of the Quorl family, one per line: what each is and"
+    out << "Lists the connected devices of the Quorl family, one row each under a header:"
         << std::endl;
-    out << "its state, USB IDs, firmware release, serial number, product string, the node"
+    out << "what each is and its state, USB IDs, firmware release, serial number, product"
         << std::endl;
-    out << "the firmware tool opens, and whether you can open it." << std::endl;
-    out << "  --json  the same as one JSON document, for scripts" << std::endl;
-    out << "  --help  this text" << std::endl;
+    out << "string, the USB port it sits on, the node the firmware tool opens, and whether"
+        << std::endl;
+    out << "you can open it." << std::endl;
+    out << "  --json     the same as one JSON document, for scripts" << std::endl;
+    out << "  --version  the program's release" << std::endl;
+    out << "  --help     this text" << std::endl;
     out << "Exit status: 0 when a device is listed, 1 when none is, 2 on a usage error."
         << std::endl;
 }
@@ -39,6 +47,10 @@ int RunDeviceListing(int argc, const char* const* argv) {
             PrintUsage(std::cout, programPath);
             return 0;
         }
+        if (word == "--version") {
+            std::cout << "quorl-devices " QUORL_VERSION << std::endl;
+            return 0;
+        }
         if (word != "--json") {
             PrintUsage(std::cerr, programPath);
             return kUsageError;
@@ -52,8 +64,8 @@ int RunDeviceListing(int argc, const char* const* argv) {
     } else if (devices.empty()) {
         std::cout << "No device of the Quorl family is connected." << std::endl;
     } else {
-        for (const ListedDevice& device : devices) {
-            std::cout << ListingLine(device) << std::endl;
+        for (const std::string& line : ListingTable(devices)) {
+            std::cout << line << std::endl;
         }
     }
     // After the listing, on standard error, so that the listing stays what scripts read.

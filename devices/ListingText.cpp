@@ -1,14 +1,51 @@
 #include "devices/ListingText.h"
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <cstdio>
 
 #include "platform/access/DeviceAccess.h"
 
 namespace {
 
-// Wide enough for the longest description, "Tivane serial application".
-constexpr std::size_t kWhatColumn = 27;
+constexpr const char* kColumnGap = "  ";
+constexpr const char* kNone = "-";
+
+// The columns in order; the header's words are their names.
+constexpr const char* kHeader[] = {"device", "usb ids", "release", "serial",
+                                   "product", "port", "path", "access"};
+constexpr std::size_t kColumns = std::size(kHeader);
+using Row = std::array<std::string, kColumns>;
+
+// The characters a cell takes on a terminal: UTF-8 continuation bytes add none.
+std::size_t Width(const std::string& text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+std::string OrNone(const std::string& text) { return text.empty() ? kNone : OnOneLine(text); }
+
+Row Cells(const ListedDevice& device) {
+    std::string access = WordsFor(device.access).line;
+    // Why, in the system's words: "permission denied" on Linux.
+    if (device.access == Access::Denied) {
+        access += " (" + platform::DeniedNode(device.path).reason + ")";
+    }
+    return {
+        device.what.kind == "unknown" ? device.what.kind
+                                      : device.what.kind + " " + device.what.state,
+        UsbIdText(device.vendorId) + ":" + UsbIdText(device.productId),
+        ReleaseText(device.release),
+        OrNone(device.serialNumber),
+        device.product.empty() ? kNone : "\"" + OnOneLine(device.product) + "\"",
+        // The USB port, which tells units of one product apart.
+        OrNone(device.port),
+        OrNone(device.path),
+        access,
+    };
+}
 
 }  // namespace
 
@@ -51,27 +88,26 @@ AccessWords WordsFor(Access access) {
     return {"cannot open", "failed"};
 }
 
-std::string ListingLine(const ListedDevice& device) {
-    std::string what = device.what.kind == "unknown" ? device.what.kind
-                                                     : device.what.kind + " " + device.what.state;
-    what.resize(std::max(what.size(), kWhatColumn), ' ');
-    std::string line = what + UsbIdText(device.vendorId) + ":" + UsbIdText(device.productId) +
-                       "  release " + ReleaseText(device.release);
-    if (!device.serialNumber.empty()) {
-        line += "  serial " + OnOneLine(device.serialNumber);
+std::vector<std::string> ListingTable(const std::vector<ListedDevice>& devices) {
+    std::vector<Row> rows;
+    rows.push_back({});
+    std::copy(std::begin(kHeader), std::end(kHeader), rows.back().begin());
+    for (const ListedDevice& device : devices) {
+        rows.push_back(Cells(device));
     }
-    if (!device.product.empty()) {
-        line += "  \"" + OnOneLine(device.product) + "\"";
+    std::array<std::size_t, kColumns> widths{};
+    for (const Row& row : rows) {
+        for (std::size_t column = 0; column < kColumns; ++column) {
+            widths[column] = std::max(widths[column], Width(row[column]));
+        }
     }
-    line += "  " + (device.path.empty() ? std::string("(no port)") : OnOneLine(device.path));
-    // The USB port, which tells units of one product apart.
-    if (!device.port.empty()) {
-        line += "  port " + OnOneLine(device.port);
+    std::vector<std::string> lines;
+    for (const Row& row : rows) {
+        std::string line;
+        for (std::size_t column = 0; column + 1 < kColumns; ++column) {
+            line += row[column] + std::string(widths[column] - Width(row[column]), ' ') + kColumnGap;
+        }
+        lines.push_back(line + row[kColumns - 1]);
     }
-    line += "  " + std::string(WordsFor(device.access).line);
-    // Why, in the system's words: "permission denied" on Linux.
-    if (device.access == Access::Denied) {
-        line += " (" + platform::DeniedNode(device.path).reason + ")";
-    }
-    return line;
+    return lines;
 }

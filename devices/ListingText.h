@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "devices/DeviceSurvey.h"
 
@@ -14,11 +15,13 @@ std::string OnOneLine(std::string text);
 // USB IDs as 4 lower-case hexadecimal digits: "28de".
 std::string UsbIdText(std::uint16_t id);
 
-// "controller bootloader      28de:1002  release 1.00  serial QC7F0012
-// "Quorl Controller Bootloader"  /dev/hidraw0  port usb-0000:00:14.0-1
-// can open", without the serial number, the product string and the USB port
-// when there is none.
-std::string ListingLine(const ListedDevice& device);
+// The listing as a table: a header row, then a row per device, each column
+// as wide as its widest cell and two spaces apart, the last one unpadded:
+//   device                 usb ids    release  serial    product                        port                path          access
+//   controller bootloader  28de:1002  1.00     QC7F0012  "Quorl Controller Bootloader"  usb-0000:00:14.0-1  /dev/hidraw0  can open
+// "-" stands where a device gives no serial number or product string, where
+// the system tells no port, and where there is no path.
+std::vector<std::string> ListingTable(const std::vector<ListedDevice>& devices);
 
 // How whether the user can open a device reads: in a line ("can open",
 // "cannot open", "access unknown (not opened)"; a line adds why a device

@@ -17,8 +17,40 @@ namespace {
 
 using sim::ControllerModel;
 
-// The port column of a device at a hub port, as the simulated host names it.
-std::string PortColumn(std::size_t port) { return "  port " + sim::World::UsbPortName(port); }
+// A device at a hub port, as the simulated host names the port.
+std::string Port(sim::HubPort port) { return sim::World::UsbPortName(port); }
+
+using Row = std::vector<std::string>;
+
+// The listing's table: a header row above the devices' rows, every column
+// but the last padded to its widest cell (in characters: UTF-8 continuation
+// bytes take no room) and two spaces before the next.
+Transcript Table(std::vector<Row> rows) {
+    rows.insert(rows.begin(),
+                {"device", "usb ids", "release", "serial", "product", "port", "path", "access"});
+    const auto width = [](const std::string& cell) {
+        std::size_t characters = 0;
+        for (const char c : cell) {
+            characters += (static_cast<unsigned char>(c) >> 6) == 2 ? 0 : 1;
+        }
+        return characters;
+    };
+    std::vector<std::size_t> widths(rows.front().size(), 0);
+    for (const Row& row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], width(row[i]));
+        }
+    }
+    Transcript lines;
+    for (const Row& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i + 1 < row.size(); ++i) {
+            line += row[i] + std::string(widths[i] - width(row[i]) + 2, ' ');
+        }
+        lines.push_back(line + row.back());
+    }
+    return lines;
+}
 
 RunResult RunListing(const std::vector<std::string>& args) {
     std::vector<std::string> words = {"/usr/bin/quorl-devices"};
@@ -64,35 +96,36 @@ TEST_F(DeviceListing, MixedDevicesOneLineEachInBusOrder) {
 
     const RunResult run = RunListing({});
     EXPECT_EQ(run.status, 0);
-    const std::string controllerLine =
-        "controller bootloader      28de:1002  release 1.00  serial QC7F0012  "
-        "\"Quorl Controller Bootloader\"  ";
-    Transcript expected = {controllerLine + controller.Path(0) + PortColumn(1) + "  can open"};
+    const Row controllerCells = {"controller bootloader", "28de:1002", "1.00", "QC7F0012",
+                                 "\"Quorl Controller Bootloader\"", Port(1)};
+    std::vector<Row> expected = {Join({controllerCells, {controller.Path(0), "can open"}})};
     if (controller.Path(1) != controller.Path(0)) {
-        expected.push_back(controllerLine + controller.Path(1) + PortColumn(1) + "  can open");
+        expected.push_back(Join({controllerCells, {controller.Path(1), "can open"}}));
     }
-    expected.push_back("dongle bootloader          28de:1042  release 1.03  "
-                       "\"Quorl Dongle Bootloader\"  " + dongle.Path() + PortColumn(2) +
-                       "  can open");
-    expected.push_back("unknown                    28de:1234  release 1.00  " + unknown.Path() +
-                       PortColumn(4) + "  can open");
-    expected.push_back("Tivane serial application  2548:1001  release 1.00  serial TV1C0093  "
-                       "\"Tivane\"  " + tivane.serial.serialPort + PortColumn(7) + "  " +
-                       SerialPortAccess());
-    expected.push_back("Tivane serial application  2548:1001  release 1.00  \"Tivane\"  " +
-                       unplacedPort + "  " + SerialPortAccess());
-    EXPECT_EQ(run.OutLines(), expected);
+    expected.push_back({"dongle bootloader", "28de:1042", "1.03", "-",
+                        "\"Quorl Dongle Bootloader\"", Port(2), dongle.Path(), "can open"});
+    expected.push_back(
+        {"unknown", "28de:1234", "1.00", "-", "-", Port(4), unknown.Path(), "can open"});
+    expected.push_back({"Tivane serial application", "2548:1001", "1.00", "TV1C0093",
+                        "\"Tivane\"", Port(7), tivane.serial.serialPort, SerialPortAccess()});
+    expected.push_back({"Tivane serial application", "2548:1001", "1.00", "-", "\"Tivane\"",
+                        "-", unplacedPort, SerialPortAccess()});
+    EXPECT_EQ(run.OutLines(), Table(expected));
     EXPECT_EQ(run.err, "");
     ExpectNothingSent();
 }
 
 // Every state the family shows, and the entries a listing must not trust:
-// control characters in a device string, a HID entry without a path (which
-// no test of access can open), a serial port without a node, and bytes that
-// are not UTF-8, which the JSON document replaces instead of failing on.
+// control characters and DEL in a device string and in the system's port
+// names, a HID entry without a path (which no test of access can open), a
+// serial port without a node, and bytes that are not UTF-8, which the JSON
+// document replaces instead of failing on.
 TEST_F(DeviceListing, EveryStateAndTheOddEntries) {
+    const std::string hostController = sim::Host().hostController;
+    world.hostController = hostController + "\x7f\x1b[2J";
     auto& controller = world.Add<ControllerModel>();
-    controller.descriptor.serialNumber = L"QC\x1b[2J\t12";
+    controller.descriptor.serialNumber = L"QC\x1b[2J\t12\x7f";
+    controller.descriptor.product = L"Manette \u00e9dition";
     auto& dongleApp = world.Add<sim::DongleAppModel>();
     auto& tivaneBootloader = world.Add<sim::TivaneModel>(ControllerModel::Mode::Bootloader);
     auto& pathless = world.Add<sim::DongleBootloaderModel>();
@@ -103,18 +136,19 @@ TEST_F(DeviceListing, EveryStateAndTheOddEntries) {
 
     const RunResult run = RunListing({});
     EXPECT_EQ(run.status, 0);
+    // Each control character and DEL shows as '?'.
+    world.hostController = hostController + "??[2J";
     EXPECT_EQ(run.OutLines(),
-              (Transcript{
-                  "controller application     28de:1102  release 1.04  serial QC?[2J?12  "
-                  "\"Quorl Wired Controller\"  " + controller.Path() + PortColumn(1) + "  can open",
-                  "dongle application         28de:1142  release 2.03  serial QD3B0457  "
-                  "\"Quorl Wireless Dongle\"  " + dongleApp.Path() + PortColumn(2) + "  can open",
-                  "Tivane HID bootloader      28de:1071  release 1.00  serial TV1C0093  "
-                  "\"Tivane Bootloader\"  " + tivaneBootloader.Path() + PortColumn(3) + "  can open",
-                  "dongle bootloader          28de:1042  release 1.03  "
-                  "\"Quorl Dongle Bootloader\"  (no port)  cannot open",
-                  "Tivane serial application  2548:1001  release 1.00  serial TV1C0093  "
-                  "\"Tiv\xC3ne\"  (no port)" + PortColumn(5) + "  cannot open"}));
+              Table({{"controller application", "28de:1102", "1.04", "QC?[2J?12?",
+                      "\"Manette \u00e9dition\"", Port(1), controller.Path(), "can open"},
+                     {"dongle application", "28de:1142", "2.03", "QD3B0457",
+                      "\"Quorl Wireless Dongle\"", Port(2), dongleApp.Path(), "can open"},
+                     {"Tivane HID bootloader", "28de:1071", "1.00", "TV1C0093",
+                      "\"Tivane Bootloader\"", Port(3), tivaneBootloader.Path(), "can open"},
+                     {"dongle bootloader", "28de:1042", "1.03", "-",
+                      "\"Quorl Dongle Bootloader\"", "-", "-", "cannot open"},
+                     {"Tivane serial application", "2548:1001", "1.00", "TV1C0093",
+                      "\"Tiv\xC3ne\"", Port(5), "-", "cannot open"}}));
     EXPECT_EQ(run.err, "");
 
     const RunResult json = RunListing({"--json"});
@@ -122,7 +156,7 @@ TEST_F(DeviceListing, EveryStateAndTheOddEntries) {
     EXPECT_EQ(json.err, "");
     const nlohmann::json devices = nlohmann::json::parse(json.out).at("devices");
     ASSERT_EQ(devices.size(), 5u) << json.out;
-    EXPECT_EQ(devices[0]["serial"], "QC\u001b[2J\t12");  // escaped, not replaced
+    EXPECT_EQ(devices[0]["serial"], "QC\u001b[2J\t12\u007f");  // escaped, not replaced
     EXPECT_EQ(devices[1]["state"], "application");
     EXPECT_EQ(devices[2]["state"], "HID bootloader");
     EXPECT_EQ(devices[3]["path"], nullptr);
@@ -155,19 +189,21 @@ TEST_F(DeviceListing, UnopenableDevicesAreListedWithTheRulesHint) {
 
     const RunResult run = RunListing({});
     EXPECT_EQ(run.status, 0);
-    const Transcript lines = run.OutLines();
-    ASSERT_EQ(lines.size(), 4u);
     const bool windows = sim::Host().system == sim::System::Windows;
     const std::string refused =
         windows ? "cannot open (access denied)" : "cannot open (permission denied)";
-    EXPECT_TRUE(lines[0].ends_with(controller.Path() + PortColumn(1) + "  can open")) << lines[0];
-    EXPECT_TRUE(lines[1].ends_with(dongle.Path() + PortColumn(2) + "  " + refused)) << lines[1];
-    EXPECT_TRUE(lines[2].ends_with(held.Path() + PortColumn(4) + "  " +
-                                   (windows ? "can open (in use by another program)" : refused)))
-        << lines[2];
-    EXPECT_TRUE(lines[3].ends_with(tivane.serial.serialPort + PortColumn(3) + "  " +
-                                   SerialPortAccess(refused.c_str())))
-        << lines[3];
+    const Row controllerCells = {"controller application", "28de:1102", "1.04", "QC7F0012",
+                                 "\"Quorl Wired Controller\""};
+    EXPECT_EQ(run.OutLines(),
+              Table({Join({controllerCells, {Port(1), controller.Path(), "can open"}}),
+                     {"dongle bootloader", "28de:1042", "1.03", "-",
+                      "\"Quorl Dongle Bootloader\"", Port(2), dongle.Path(), refused},
+                     Join({controllerCells, {Port(4), held.Path(),
+                                             windows ? "can open (in use by another program)"
+                                                     : refused}}),
+                     {"Tivane serial application", "2548:1001", "1.00", "TV1C0093",
+                      "\"Tivane\"", Port(3), tivane.serial.serialPort,
+                      SerialPortAccess(refused.c_str())}}));
     Transcript hints = {AccessHintLine(dongle.Path())};
     if (!windows) {
         hints.push_back(AccessHintLine(held.Path()));
@@ -211,6 +247,11 @@ TEST_F(DeviceListing, UsageOnHelpAndOnAnythingElse) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.OutLines().at(0), "usage: quorl-devices [--json]");
     EXPECT_EQ(help.err, "");
+    EXPECT_EQ(help.OutLines().at(6), "  --version  the program's release");
+    const RunResult version = RunListing({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.OutLines(), Transcript{"quorl-devices " QUORL_VERSION});
+    EXPECT_EQ(version.err, "");
     const RunResult shortHelp = RunListing({"-h"});
     EXPECT_EQ(shortHelp.status, 0);
     EXPECT_EQ(shortHelp.out, help.out);
