@@ -28,6 +28,7 @@ std::string Padded(std::string text, std::size_t width) {
 }
 
 constexpr std::size_t kBarWidth = kBarCells + 7;  // "[", the cells, "]", " 100%"
+constexpr std::size_t kOutcomeWidth = 11;         // "NOT STARTED"
 
 // An ended unit shows its outcome where its bar was: a failed unit's bar,
 // however full, says nothing true any more.
@@ -104,9 +105,14 @@ std::string LiveRow(const UnitRun& run, std::size_t portWidth, std::size_t seria
     const bool ended = run.state == UnitRun::State::Ended;
     const std::string barOrOutcome = ended ? Padded(OutcomeWord(run), kBarWidth) : Bar(run);
     std::string tail = "  " + barOrOutcome + "  " + Padded(elapsed, 8);
-    // On a narrow terminal the latest line gives way first, so that the
-    // outcome and the time stay in view; then the row is cut at the end.
-    const int room = width - 1 - static_cast<int>(head.size() + tail.size());
+    // On a narrow terminal the latest line gives way first, then an ended
+    // unit's outcome its padding, so that the outcome and the time stay in
+    // view; then the row is cut at the end.
+    int room = width - 1 - static_cast<int>(head.size() + tail.size());
+    if (room < 0 && ended) {
+        tail = "  " + Padded(OutcomeWord(run), kOutcomeWidth) + "  " + Padded(elapsed, 8);
+        room = width - 1 - static_cast<int>(head.size() + tail.size());
+    }
     const std::string middle = Padded(OnOneLine(StateText(run)), static_cast<std::size_t>(std::max(room, 0)));
     std::string row = head + middle + tail;
     if (static_cast<int>(row.size()) > width - 1) {

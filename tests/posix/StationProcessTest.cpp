@@ -339,7 +339,9 @@ TEST(StationOutput, JsonIsOneObjectPerUnit) {
     }
 }
 
-// On a terminal: a live row per unit, then the summary table.
+// On a terminal: a live row per unit, then the summary table. An ended unit
+// shows its outcome where its bar was, in colour unless NO_COLOR is set; on
+// a narrow terminal the latest line gives way first, so outcome and time stay.
 TEST(StationOutput, TerminalShowsRowsThenTheSummary) {
     const TempFile file(ControllerImage::Pattern(1000).file);
     const ChildOutput output = RunOnTerminal(QUORL_SIM_STATION, {"--all", "--", file.Path()},
@@ -349,8 +351,34 @@ TEST(StationOutput, TerminalShowsRowsThenTheSummary) {
     EXPECT_NE(output.out.find("\033[2A\r" + Port(1) + "  QC7F0012  succeeded"), std::string::npos)
         << output.out;
     EXPECT_NE(output.out.find("\n" + Port(2) + "  QC7F0013  succeeded"), std::string::npos);
+    EXPECT_NE(output.out.find("\033[32mSUCCEEDED\033[0m"), std::string::npos);
     EXPECT_NE(output.out.find("2 units: 2 succeeded, 0 failed"), std::string::npos);
     EXPECT_EQ(output.out.find(Port(1) + ": "), std::string::npos);
+
+    for (const bool noColour : {false, true}) {
+        Environment environment = {{"QUORL_SIM_DEVICES", "controller:die-after=20"}};
+        if (noColour) {
+            environment["NO_COLOR"] = "1";
+        }
+        const ChildOutput narrow = RunOnTerminal(QUORL_SIM_STATION, {"--", file.Path()}, environment, 60);
+        EXPECT_EQ(narrow.status, 1);
+        // 59 columns hold the port (18), the serial (8), the outcome and the
+        // time; the latest line gets what is left.
+        const std::string failed = noColour ? "FAILED" : "\033[31mFAILED\033[0m";
+        const std::size_t row = narrow.out.rfind("\r" + Port(1) + "  QC7F0012  ");
+        ASSERT_NE(row, std::string::npos) << narrow.out;
+        const std::string drawn = narrow.out.substr(row + 1, narrow.out.find('\n', row) - row - 1);
+        EXPECT_NE(drawn.find(failed), std::string::npos) << drawn;
+        EXPECT_NE(drawn.find(" s "), std::string::npos) << drawn;
+        std::string visible = drawn;
+        for (const std::string escape : {"\033[31m", "\033[0m", "\033[K", "\r"}) {
+            for (std::size_t at; (at = visible.find(escape)) != std::string::npos;) {
+                visible.erase(at, escape.size());
+            }
+        }
+        EXPECT_LE(visible.size(), 59u) << visible;
+        EXPECT_EQ(narrow.out.find("\033[3") == std::string::npos, noColour);
+    }
 }
 
 // Ctrl+C, and SIGTERM or SIGHUP alike (a service manager, a terminal that
