@@ -7,8 +7,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include <libudev.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <umockdev.h>
@@ -149,6 +151,31 @@ void BM_Survey(benchmark::State& state) {
                                benchmark::Counter::kInvert);
 }
 
+// What libudev itself costs, which no listing through it can do without:
+// the bare enumerations of the USB devices, the terminals and the hidraw
+// nodes, each device found and nothing of it read.
+void BM_EnumerationsAlone(benchmark::State& state) {
+    const int devices = static_cast<int>(state.range(0));
+    if (!BenchOf(devices)) {
+        state.SkipWithError("no umockdev testbed");
+        return;
+    }
+    for (auto _ : state) {
+        udev* context = udev_new();
+        for (const char* subsystem : {"usb", "tty", "hidraw"}) {
+            udev_enumerate* enumeration = udev_enumerate_new(context);
+            udev_enumerate_add_match_subsystem(enumeration, subsystem);
+            if (std::strcmp(subsystem, "usb") == 0) {
+                udev_enumerate_add_match_property(enumeration, "DEVTYPE", "usb_device");
+            }
+            benchmark::DoNotOptimize(udev_enumerate_scan_devices(enumeration));
+            udev_enumerate_unref(enumeration);
+        }
+        udev_unref(context);
+    }
+    state.SetComplexityN(devices);
+}
+
 // A worker's look at its unit's port: the last unit's.
 void BM_SurveyAtOnePort(benchmark::State& state) {
     const int devices = static_cast<int>(state.range(0));
@@ -170,6 +197,12 @@ void BM_SurveyAtOnePort(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Survey)->Arg(8)->Arg(32)->Arg(128)->Unit(benchmark::kMillisecond)->Complexity();
+BENCHMARK(BM_EnumerationsAlone)
+    ->Arg(8)
+    ->Arg(32)
+    ->Arg(128)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
 BENCHMARK(BM_SurveyAtOnePort)
     ->Arg(8)
     ->Arg(32)

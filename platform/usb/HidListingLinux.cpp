@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <sstream>
+#include <string_view>
 
 #include "platform/usb/UdevHandles.h"
 #include "platform/usb/UdevReading.h"
@@ -88,15 +89,83 @@ std::uint16_t Release(udev_device* usbDevice) {
     return text != nullptr ? static_cast<std::uint16_t>(std::strtol(text, nullptr, 16)) : 0;
 }
 
+// The folder a syspath is in.
+std::string_view Above(std::string_view syspath) {
+    const std::size_t slash = syspath.rfind('/');
+    return slash == std::string_view::npos ? std::string_view() : syspath.substr(0, slash);
+}
+
+// The device at a syspath when it is of the subsystem (and device type).
+UdevDevice DeviceOf(udev* context, std::string_view syspath, const char* subsystem,
+                    const char* devtype) {
+    UdevDevice device(syspath.empty() ? nullptr
+                                      : udev_device_new_from_syspath(
+                                            context, std::string(syspath).c_str()));
+    const char* itsSubsystem = device ? udev_device_get_subsystem(device.get()) : nullptr;
+    const char* itsDevtype = device && devtype != nullptr ? udev_device_get_devtype(device.get())
+                                                          : nullptr;
+    if (itsSubsystem == nullptr || std::strcmp(itsSubsystem, subsystem) != 0 ||
+        (devtype != nullptr && (itsDevtype == nullptr || std::strcmp(itsDevtype, devtype) != 0))) {
+        return {};
+    }
+    return device;
+}
+
+// Whether a HID device's sysfs name ("0003:28DE:1102.0001": bus, vendor,
+// product, number) may be of the vendor and product: a node of another
+// vendor is passed over without a look at sysfs. A name of another form may.
+bool MayBeWanted(std::string_view hidSysname, std::uint16_t vendorId, std::uint16_t productId) {
+    unsigned bus = 0;
+    unsigned vendor = 0;
+    unsigned product = 0;
+    const std::string name(hidSysname);
+    return std::sscanf(name.c_str(), "%x:%x:%x.", &bus, &vendor, &product) != 3 ||
+           Wanted(static_cast<std::uint16_t>(vendor), static_cast<std::uint16_t>(product),
+                  vendorId, productId);
+}
+
+// The HID device of a hidraw node, which hidraw puts in a folder of the HID
+// device's ("<hid>/hidraw/hidrawN"), read there at once; up through udev
+// when the node sits elsewhere.
+udev_device* HidDeviceOf(udev* context, udev_device* hidraw, std::string_view hidrawPath,
+                         UdevDevice& owned) {
+    if (Above(hidrawPath).ends_with("/hidraw")) {
+        owned = DeviceOf(context, Above(Above(hidrawPath)), "hid", nullptr);
+    }
+    return owned ? owned.get()
+                 : udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
+}
+
+// The USB device of a HID device on USB: usbhid puts the HID device in the
+// folder of the USB interface, itself in the USB device's
+// ("<device>/1-4.1:1.0/<hid>"), read there at once; up through udev when it
+// sits elsewhere.
+udev_device* UsbDeviceOfHid(udev* context, udev_device* hid, UdevDevice& owned) {
+    const char* hidPath = udev_device_get_syspath(hid);
+    const std::string_view interface = Above(hidPath != nullptr ? hidPath : "");
+    const std::string_view device = Above(interface);
+    const std::string_view deviceName = device.substr(device.rfind('/') + 1);
+    if (!deviceName.empty() && interface.substr(device.size() + 1).starts_with(deviceName) &&
+        interface.substr(device.size() + 1 + deviceName.size()).starts_with(":")) {
+        owned = DeviceOf(context, device, "usb", "usb_device");
+    }
+    return owned ? owned.get() : UsbDeviceAbove(hid);
+}
+
 // One hidraw node, or false when it is not listed: gone while read, not a
 // HID device hidapi lists, or not the vendor's, product's or port's.
 bool ReadHidrawNode(udev* context, const char* syspath, std::uint16_t vendorId,
                     std::uint16_t productId, const std::string& onlyPort, HidNode& node) {
+    const std::string_view hidrawPath = syspath != nullptr ? syspath : "";
+    const std::string_view hidPath = Above(Above(hidrawPath));
+    if (!MayBeWanted(hidPath.substr(hidPath.rfind('/') + 1), vendorId, productId)) {
+        return false;
+    }
     UdevDevice hidraw(udev_device_new_from_syspath(context, syspath));
     const char* devnode = hidraw ? udev_device_get_devnode(hidraw.get()) : nullptr;
-    udev_device* hid = devnode != nullptr ? udev_device_get_parent_with_subsystem_devtype(
-                                                hidraw.get(), "hid", nullptr)
-                                          : nullptr;
+    UdevDevice ownedHid;
+    udev_device* hid =
+        devnode != nullptr ? HidDeviceOf(context, hidraw.get(), hidrawPath, ownedHid) : nullptr;
     HidUevent uevent;
     if (hid == nullptr || !ParseHidUevent(udev_device_get_sysattr_value(hid, "uevent"), uevent) ||
         (uevent.bus != kBusUsb && uevent.bus != kBusBluetooth && uevent.bus != kBusI2c &&
@@ -110,7 +179,8 @@ bool ReadHidrawNode(udev* context, const char* syspath, std::uint16_t vendorId,
     node.serialNumber = uevent.uniq;
     // The USB device's own strings and release; a device on another bus, or a
     // virtual one (uhid) without a USB device, has only the HID name.
-    udev_device* usb = uevent.bus == kBusUsb ? UsbDeviceAbove(hid) : nullptr;
+    UdevDevice ownedUsb;
+    udev_device* usb = uevent.bus == kBusUsb ? UsbDeviceOfHid(context, hid, ownedUsb) : nullptr;
     if (usb == nullptr) {
         node.product = uevent.name;
         return onlyPort.empty();

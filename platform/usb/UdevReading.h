@@ -6,6 +6,9 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "platform/usb/UdevHandles.h"
 
@@ -35,6 +38,25 @@ udev_device* UsbDeviceOfInterface(udev_device* interface);
 // The USB device whose interface a device sits under (a terminal, a HID
 // node), or null.
 udev_device* UsbDeviceAbove(udev_device* device);
+
+// The ports of many USB devices, each host controller found once: a USB
+// device's sysfs name is its bus number and devpath ("1-4.1"; a root hub's
+// "usb1", devpath 0), so only the first device of a bus walks up to its
+// controller.
+class UsbPortNames {
+public:
+    std::string Of(udev_device* usbDevice);
+
+private:
+    std::unordered_map<std::string, std::string> controllerByBus;
+};
+
+// The syspath of the USB device, among those given, that a device (a
+// terminal, a HID node) sits under through one of that device's own
+// interfaces ("<device>/1-4.1:1.0/..."); empty when none. Read from the
+// paths alone: a device that is not of interest costs no look at sysfs.
+std::string_view OwningUsbDevice(std::string_view syspath,
+                                 const std::unordered_set<std::string_view>& usbDevices);
 
 // The USB device at a port, found by its devpath and host controller without
 // reading the other devices; none when no device sits there.

@@ -59,13 +59,12 @@ udev_device* UsbDeviceAbove(udev_device* device) {
             : nullptr);
 }
 
-// The host controller is the first device above the USB device outside the
-// usb subsystem (such as the PCI function 0000:00:14.0).
-std::string UsbPortOf(udev_device* usbDevice) {
-    if (usbDevice == nullptr) {
-        return {};
-    }
-    udev_device* above = udev_device_get_parent(usbDevice);
+namespace {
+
+// The bus name of the host controller: the first device above the USB
+// device outside the usb subsystem (such as the PCI function 0000:00:14.0).
+std::string HostControllerAbove(udev_device* usbDevice) {
+    udev_device* above = usbDevice != nullptr ? udev_device_get_parent(usbDevice) : nullptr;
     while (above != nullptr) {
         const char* subsystem = udev_device_get_subsystem(above);
         if (subsystem == nullptr || std::strcmp(subsystem, "usb") != 0) {
@@ -74,8 +73,55 @@ std::string UsbPortOf(udev_device* usbDevice) {
         above = udev_device_get_parent(above);
     }
     const char* controller = above != nullptr ? udev_device_get_sysname(above) : nullptr;
-    return LinuxUsbPortName(controller != nullptr ? controller : "",
-                            AttributeText(usbDevice, "devpath"));
+    return controller != nullptr ? controller : "";
+}
+
+}  // namespace
+
+std::string UsbPortOf(udev_device* usbDevice) {
+    return LinuxUsbPortName(HostControllerAbove(usbDevice), AttributeText(usbDevice, "devpath"));
+}
+
+std::string UsbPortNames::Of(udev_device* usbDevice) {
+    const char* name = usbDevice != nullptr ? udev_device_get_sysname(usbDevice) : nullptr;
+    const std::string sysname = name != nullptr ? name : "";
+    const std::size_t dash = sysname.find('-');
+    std::string bus;
+    std::string devpath;
+    if (sysname.starts_with("usb")) {
+        bus = sysname.substr(3);
+        devpath = "0";
+    } else if (dash != std::string::npos) {
+        bus = sysname.substr(0, dash);
+        devpath = sysname.substr(dash + 1);
+    }
+    if (bus.empty() || devpath.empty()) {
+        return UsbPortOf(usbDevice);
+    }
+    auto controller = controllerByBus.find(bus);
+    if (controller == controllerByBus.end() || controller->second.empty()) {
+        controller = controllerByBus.insert_or_assign(bus, HostControllerAbove(usbDevice)).first;
+    }
+    return LinuxUsbPortName(controller->second, devpath);
+}
+
+std::string_view OwningUsbDevice(std::string_view syspath,
+                                 const std::unordered_set<std::string_view>& usbDevices) {
+    for (std::size_t slash = syspath.rfind('/'); slash != std::string_view::npos && slash > 0;
+         slash = syspath.rfind('/', slash - 1)) {
+        const std::string_view above = syspath.substr(0, slash);
+        if (!usbDevices.contains(above)) {
+            continue;
+        }
+        // The next part down must be an interface of that device ("1-4.1:1.0"),
+        // not a device behind it that is gone.
+        const std::string_view sysname = above.substr(above.rfind('/') + 1);
+        const std::string_view next = syspath.substr(slash + 1);
+        return next.starts_with(sysname) && next.substr(sysname.size()).starts_with(":")
+                   ? above
+                   : std::string_view();
+    }
+    return {};
 }
 
 // A USB device's sysfs name is its bus number and devpath ("1-1.2"): only

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include <libudev.h>
 #include <sys/stat.h>
@@ -24,11 +25,12 @@ namespace platform {
 
 namespace {
 
-// The device node of the first terminal under each USB device, by the USB
-// device's syspath: each terminal counts for the nearest USB device above it
-// only (a hub's own entry gets none of the ports of the devices behind it).
-std::unordered_map<std::string, std::string> TerminalsByUsbDevice(udev* context,
-                                                                  udev_device* under) {
+// The device node of the first terminal of each USB device, by the USB
+// device's syspath: only terminals that sit under one of the devices' own
+// interfaces are looked at, and each counts for its own device only (a hub
+// gets none of the ports of the devices behind it).
+std::unordered_map<std::string, std::string> TerminalsByUsbDevice(
+    udev* context, udev_device* under, const std::unordered_set<std::string_view>& usbDevices) {
     std::unordered_map<std::string, std::string> terminals;
     UdevEnumeration enumeration = ScanDevices(context, "tty", nullptr, under);
     if (!enumeration) {
@@ -36,12 +38,16 @@ std::unordered_map<std::string, std::string> TerminalsByUsbDevice(udev* context,
     }
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumeration.get())) {
-        UdevDevice terminal(udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
+        const char* syspath = udev_list_entry_get_name(entry);
+        const std::string owner(
+            syspath != nullptr ? OwningUsbDevice(syspath, usbDevices) : std::string_view());
+        if (owner.empty() || terminals.contains(owner)) {
+            continue;
+        }
+        UdevDevice terminal(udev_device_new_from_syspath(context, syspath));
         const char* node = terminal ? udev_device_get_devnode(terminal.get()) : nullptr;
-        udev_device* usb = node != nullptr ? UsbDeviceAbove(terminal.get()) : nullptr;
-        const char* usbSyspath = usb != nullptr ? udev_device_get_syspath(usb) : nullptr;
-        if (usbSyspath != nullptr) {
-            terminals.emplace(usbSyspath, node);
+        if (node != nullptr) {
+            terminals.emplace(owner, node);
         }
     }
     return terminals;
@@ -51,7 +57,7 @@ std::unordered_map<std::string, std::string> TerminalsByUsbDevice(udev* context,
 // descriptor (gone since the scan).
 bool ReadUsbDevice(udev_device* device,
                    const std::unordered_map<std::string, std::string>& terminals,
-                   UsbDevice& listed) {
+                   UsbPortNames& ports, UsbDevice& listed) {
     if (device == nullptr || !ReadHexAttribute(device, "idVendor", listed.vendorId) ||
         !ReadHexAttribute(device, "idProduct", listed.productId) ||
         !ReadHexAttribute(device, "bcdDevice", listed.revision)) {
@@ -66,7 +72,7 @@ bool ReadUsbDevice(udev_device* device,
         UsbDisplayName(product != nullptr ? product : "USB device", listed.serialPort);
     listed.serialNumber = AttributeText(device, "serial");
     listed.product = product != nullptr ? product : "";
-    listed.port = UsbPortOf(device);
+    listed.port = ports.Of(device);
     return true;
 }
 
@@ -123,25 +129,36 @@ std::vector<UsbDevice> ListUsbDevices(const std::string& onlyPort) {
     if (!context) {
         return devices;
     }
+    UsbPortNames ports;
     if (!onlyPort.empty()) {
         UdevDevice device = FindUsbDeviceAtPort(context.get(), onlyPort);
+        const char* syspath = device ? udev_device_get_syspath(device.get()) : nullptr;
         UsbDevice listed;
-        if (device && ReadUsbDevice(device.get(), TerminalsByUsbDevice(context.get(), device.get()),
-                                    listed)) {
+        if (syspath != nullptr &&
+            ReadUsbDevice(device.get(), TerminalsByUsbDevice(context.get(), device.get(), {syspath}),
+                          ports, listed)) {
             devices.push_back(std::move(listed));
         }
         return devices;
     }
-    const auto terminals = TerminalsByUsbDevice(context.get(), nullptr);
     UdevEnumeration enumeration = ScanDevices(context.get(), "usb", "usb_device", nullptr);
     if (!enumeration) {
         return devices;
     }
+    std::vector<std::string> syspaths;
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumeration.get())) {
-        UdevDevice device(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
+        if (const char* syspath = udev_list_entry_get_name(entry)) {
+            syspaths.emplace_back(syspath);
+        }
+    }
+    const auto terminals = TerminalsByUsbDevice(
+        context.get(), nullptr,
+        std::unordered_set<std::string_view>(syspaths.begin(), syspaths.end()));
+    for (const std::string& syspath : syspaths) {
+        UdevDevice device(udev_device_new_from_syspath(context.get(), syspath.c_str()));
         UsbDevice listed;
-        if (ReadUsbDevice(device.get(), terminals, listed)) {
+        if (ReadUsbDevice(device.get(), terminals, ports, listed)) {
             devices.push_back(std::move(listed));
         }
     }
