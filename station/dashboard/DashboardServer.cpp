@@ -14,7 +14,7 @@
 #include <httplib.h>
 
 #include "DashboardPage.h"  // generated from page/ at build time
-#include "station/dashboard/ListeningSocket.h"
+#include "platform/net/ListeningSocket.h"
 
 namespace quorl::dashboard {
 
@@ -261,7 +261,7 @@ struct DashboardServer::Impl {
     void Route() {
         server.new_task_queue = [this] { return new BoundedTaskQueue(limits.clients, kRefusingThreads); };
         server.set_socket_options([this](socket_t socket) {
-            PrepareListeningSocket(socket);
+            platform::PrepareListeningSocket(static_cast<std::uintptr_t>(socket));
             listeningSocket = static_cast<long long>(socket);
         });
         server.set_payload_max_length(limits.headerBytes);

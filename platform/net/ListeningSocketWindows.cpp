@@ -1,11 +1,12 @@
-#include "station/dashboard/ListeningSocket.h"
+#include "platform/net/ListeningSocket.h"
 
 #include <winsock2.h>
 #include <windows.h>
 
-namespace quorl::dashboard {
+namespace platform {
 
-void PrepareListeningSocket(socket_t socket) {
+void PrepareListeningSocket(std::uintptr_t handle) {
+    const SOCKET socket = static_cast<SOCKET>(handle);
     // Exclusive use: Windows would otherwise let another program bind the
     // same port over this one.
     const BOOL yes = TRUE;
@@ -13,4 +14,4 @@ void PrepareListeningSocket(socket_t socket) {
     SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
 }
 
-}  // namespace quorl::dashboard
+}  // namespace platform

@@ -1,11 +1,12 @@
-#include "station/dashboard/ListeningSocket.h"
+#include "platform/net/ListeningSocket.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>
 
-namespace quorl::dashboard {
+namespace platform {
 
-void PrepareListeningSocket(socket_t socket) {
+void PrepareListeningSocket(std::uintptr_t handle) {
+    const int socket = static_cast<int>(handle);
     const int yes = 1;
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     const int flags = fcntl(socket, F_GETFD);
@@ -14,4 +15,4 @@ void PrepareListeningSocket(socket_t socket) {
     }
 }
 
-}  // namespace quorl::dashboard
+}  // namespace platform
