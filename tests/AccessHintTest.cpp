@@ -6,6 +6,7 @@
 // refused report).
 #include <gtest/gtest.h>
 
+#include "device/UnitLimit.h"
 #include "sim/ControllerModel.h"
 #include "sim/DongleAppModel.h"
 #include "sim/DongleBootloaderModel.h"
@@ -51,6 +52,22 @@ TEST_F(AccessHint, RebootNamesTheNodeAfterItsOwnLines) {
     EXPECT_EQ(run.OutLines(), (Transcript{kSendingToController, kRebootFailed}));
     EXPECT_EQ(run.err, Hint(controller));
     EXPECT_EQ(controller.transfers, 0u);
+}
+
+// A station's worker, limited to the unit at port 2, names that unit's node,
+// not the one the tool's search would find first at port 1.
+TEST_F(AccessHint, WorkerNamesItsOwnUnitsNode) {
+    Refusing();
+    const ControllerModel& unit = Refusing();
+    LimitDevicesToUnit({sim::World::UsbPortName(2), {}});
+    const RunResult run = RunTool({"-b"});
+    LiftUnitLimit();
+    if (FeatureReportsPass()) {
+        EXPECT_EQ(run.status, 0);
+        return;
+    }
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, Hint(unit));
 }
 
 TEST_F(AccessHint, ControllerUpdateNamesTheApplicationItCouldNotReboot) {
