@@ -237,17 +237,18 @@ std::vector<HidNode> ListUsbHidInterfaces(udev* context, udev_device* under,
         if (devtype == nullptr) {
             continue;
         }
-        if (std::strcmp(devtype, "usb_device") == 0) {
-            deviceBySyspath.emplace(udev_device_get_syspath(device.get()), devices.size());
+        const char* syspath = udev_device_get_syspath(device.get());
+        if (std::strcmp(devtype, "usb_device") == 0 && syspath != nullptr) {
+            deviceBySyspath.emplace(syspath, devices.size());
             devices.push_back({std::move(device), {}});
             continue;
         }
+        // An interface is in its device's folder; one whose device is gone
+        // is not taken for the device above.
         std::uint16_t number = 0;
-        udev_device* owner = UsbDeviceOfInterface(device.get());
-        const char* ownerSyspath = owner != nullptr ? udev_device_get_syspath(owner) : nullptr;
         const char* name = udev_device_get_sysname(device.get());
-        const auto found =
-            ownerSyspath != nullptr ? deviceBySyspath.find(ownerSyspath) : deviceBySyspath.end();
+        const auto found = syspath != nullptr ? deviceBySyspath.find(std::string(Above(syspath)))
+                                              : deviceBySyspath.end();
         if (std::strcmp(devtype, "usb_interface") == 0 && found != deviceBySyspath.end() &&
             name != nullptr && AttributeText(device.get(), "bInterfaceClass") == "03" &&
             ReadHexAttribute(device.get(), "bInterfaceNumber", number)) {

@@ -45,11 +45,13 @@ udev_device* UsbDeviceOfInterface(udev_device* interface) {
     if (devtype == nullptr || std::strcmp(devtype, "usb_device") != 0) {
         return nullptr;
     }
-    const std::string interfacePath = udev_device_get_syspath(interface);
+    const char* interfacePath = udev_device_get_syspath(interface);
     const char* usbPath = udev_device_get_syspath(usb);
-    return usbPath != nullptr && interfacePath.substr(0, interfacePath.rfind('/')) == usbPath
-               ? usb
-               : nullptr;
+    if (interfacePath == nullptr || usbPath == nullptr) {
+        return nullptr;
+    }
+    const std::string_view path(interfacePath);
+    return path.substr(0, path.rfind('/')) == usbPath ? usb : nullptr;
 }
 
 udev_device* UsbDeviceAbove(udev_device* device) {
@@ -84,25 +86,25 @@ std::string UsbPortOf(udev_device* usbDevice) {
 
 std::string UsbPortNames::Of(udev_device* usbDevice) {
     const char* name = usbDevice != nullptr ? udev_device_get_sysname(usbDevice) : nullptr;
-    const std::string sysname = name != nullptr ? name : "";
+    const std::string_view sysname = name != nullptr ? name : "";
     const std::size_t dash = sysname.find('-');
-    std::string bus;
-    std::string devpath;
+    std::string_view bus;
+    std::string_view devpath;
     if (sysname.starts_with("usb")) {
         bus = sysname.substr(3);
         devpath = "0";
-    } else if (dash != std::string::npos) {
+    } else if (dash != std::string_view::npos) {
         bus = sysname.substr(0, dash);
         devpath = sysname.substr(dash + 1);
     }
     if (bus.empty() || devpath.empty()) {
         return UsbPortOf(usbDevice);
     }
-    auto controller = controllerByBus.find(bus);
-    if (controller == controllerByBus.end() || controller->second.empty()) {
-        controller = controllerByBus.insert_or_assign(bus, HostControllerAbove(usbDevice)).first;
+    std::string& controller = controllerByBus[std::string(bus)];
+    if (controller.empty()) {
+        controller = HostControllerAbove(usbDevice);
     }
-    return LinuxUsbPortName(controller->second, devpath);
+    return LinuxUsbPortName(controller, std::string(devpath));
 }
 
 std::string_view OwningUsbDevice(std::string_view syspath,
