@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "platform/files/RecordFile.h"
@@ -70,6 +74,21 @@ TEST(StationPlatform, WorkerStreamsArriveApartAndItsStatusComesBack) {
 }
 
 #ifndef _WIN32
+// A descriptor the station holds without close-on-exec (a library's socket)
+// does not reach a worker.
+TEST(StationPlatform, WorkerInheritsOnlyItsStreams) {
+    const int held = dup(STDIN_FILENO);
+    ASSERT_GE(held, 3);
+    std::string error;
+    auto worker = platform::WorkerProcess::Start(
+        kShell, Script("test -e /proc/self/fd/" + std::to_string(held) + " && echo held || echo closed"),
+        error);
+    ASSERT_NE(worker, nullptr) << error;
+    EXPECT_EQ(ReadToEnd(*worker, platform::WorkerProcess::Output), "closed\n");
+    worker->Wait();
+    close(held);
+}
+
 // A worker's own children end with it: one left behind would hold the
 // worker's pipes open, and its streams would not end.
 TEST(StationPlatform, EndingAWorkerEndsWhatItStarted) {

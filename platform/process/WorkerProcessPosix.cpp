@@ -56,6 +56,10 @@ std::unique_ptr<WorkerProcess> WorkerProcess::Start(const std::string& program,
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    // Nothing else the station holds reaches a worker, whether or not it was
+    // opened close-on-exec: a record file, a browser's connection to the
+    // station's page.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // A process group of its own: the terminal's Ctrl+C goes to the
