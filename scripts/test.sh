@@ -13,6 +13,10 @@ cmake --build build-sanitize
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j2 -E 'DebianPackageContents'
 
+echo "== the companion programs over hidapi's libusb back end (built, not run: no devices) =="
+cmake -S . -B build-libusb -G Ninja -DQUORL_HIDAPI_LIBUSB=ON -DQUORL_BUILD_TESTS=OFF
+cmake --build build-libusb --target quorl_devices quorl_station_program
+
 echo "== a short run of each fuzz target (clang, libFuzzer) =="
 scripts/fuzz.sh 10
 
