@@ -33,7 +33,9 @@ std::string FileNameOf(const std::string& port) {
 // open to every user (sticky, as /run/lock is) so that stations of two
 // users on one computer meet in it.
 bool UsableDirectory(const std::string& directory) {
-    if (mkdir(directory.c_str(), 01777) != 0 && errno != EEXIST) {
+    if (mkdir(directory.c_str(), 01777) == 0) {
+        chmod(directory.c_str(), 01777);  // the mode given to mkdir passes the umask
+    } else if (errno != EEXIST) {
         return false;
     }
     return access(directory.c_str(), W_OK | X_OK) == 0;
@@ -72,10 +74,20 @@ std::unique_ptr<PortClaim> PortClaim::Take(const std::string& port, long& holder
         return nullptr;
     }
     const std::string path = directory + "/" + FileNameOf(port);
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    // Another user's claim file may be read, not written: a lock holds on
+    // either, and only the holder's ID is then not written.
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0 && errno == EACCES) {
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    }
     if (fd < 0) {
         error = path + ": " + std::strerror(errno);
         return nullptr;
+    }
+    // The file outlives this station: every user's stations must open it.
+    struct stat status {};
+    if (fstat(fd, &status) == 0 && status.st_uid == geteuid()) {
+        fchmod(fd, 0666);
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int failure = errno;
