@@ -261,6 +261,14 @@ Selection SelectUnits(const StationOptions& options, const Invocation& invocatio
     if (const std::optional<std::string> clash = RadioClash(invocation, selection.units)) {
         return Problem(2, *clash, {});
     }
+    // A serial number belongs to one unit: never the same one into several.
+    if (invocation.kind == CommandKind::SetUnitSerial && selection.units.size() > 1) {
+        return Problem(2,
+                       "quorl-station: -S would write one serial number into " +
+                           std::to_string(selection.units.size()) +
+                           " units; select one of them with --port or --serial:",
+                       selection.units);
+    }
     if (selection.units.empty()) {
         selection.status = 1;
         selection.problem.push_back("quorl-station: no unit that this command serves is connected");

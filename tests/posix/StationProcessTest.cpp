@@ -192,6 +192,13 @@ TEST(StationSelection, RefusedBeforeAnyUnitStarts) {
           "it, which may be a unit of this run too: run the dongles and the controllers apart "
           "(name them with --port or --serial)"},
          {radioImage.Path()}},
+        // One serial number is never written into several units.
+        {{"--all"}, "controller-bootloader,controller-bootloader", 2,
+         {"quorl-station: -S would write one serial number into 2 units; select one of them "
+          "with --port or --serial:",
+          "  " + Port(1) + "  controller bootloader, serial QC7F0012",
+          "  " + Port(2) + "  controller bootloader, serial QC7F0013"},
+         {"-S", "QC7F0099"}},
     };
     for (const Row& row : rows) {
         std::vector<std::string> args = row.options;
