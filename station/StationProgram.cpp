@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <random>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <iostream>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "devices/DeviceSurvey.h"
