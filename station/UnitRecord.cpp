@@ -58,6 +58,44 @@ const char* StreamName(UnitLine::Stream stream) {
     return "worker";
 }
 
+// What every record of a run begins with.
+Record RecordOf(const char* kind, const RunContext& context) {
+    Record record;
+    record["kind"] = kind;
+    record["runId"] = context.runId;
+    record["stationVersion"] = QUORL_VERSION;
+    return record;
+}
+
+Record ImagesRecord(const RunContext& context) {
+    Record images = Record::array();
+    for (const ImageFacts& image : context.images) {
+        images.push_back({{"path", image.path},
+                          {"size", image.size},
+                          {"checksum128", image.checksum128},
+                          {"sha256", image.sha256}});
+    }
+    return images;
+}
+
+const char* EditionText(Edition edition) {
+    return edition == Edition::Compact ? "compact" : "standard";
+}
+
+const char* SelectionText(StationOptions::Selection selection) {
+    switch (selection) {
+        case StationOptions::Selection::All:
+            return "all";
+        case StationOptions::Selection::Ports:
+            return "ports";
+        case StationOptions::Selection::Serials:
+            return "serials";
+        case StationOptions::Selection::Default:
+            break;
+    }
+    return "the one unit";
+}
+
 }  // namespace
 
 std::vector<std::string> ImagePathsOf(const Invocation& invocation) {
@@ -102,48 +140,6 @@ std::optional<std::vector<ImageFacts>> ImagesOf(const Invocation& invocation,
     }
     return images;
 }
-
-namespace {
-
-// What every record of a run begins with.
-Record RecordOf(const char* kind, const RunContext& context) {
-    Record record;
-    record["kind"] = kind;
-    record["runId"] = context.runId;
-    record["stationVersion"] = QUORL_VERSION;
-    return record;
-}
-
-Record ImagesRecord(const RunContext& context) {
-    Record images = Record::array();
-    for (const ImageFacts& image : context.images) {
-        images.push_back({{"path", image.path},
-                          {"size", image.size},
-                          {"checksum128", image.checksum128},
-                          {"sha256", image.sha256}});
-    }
-    return images;
-}
-
-const char* EditionText(Edition edition) {
-    return edition == Edition::Compact ? "compact" : "standard";
-}
-
-const char* SelectionText(StationOptions::Selection selection) {
-    switch (selection) {
-        case StationOptions::Selection::All:
-            return "all";
-        case StationOptions::Selection::Ports:
-            return "ports";
-        case StationOptions::Selection::Serials:
-            return "serials";
-        case StationOptions::Selection::Default:
-            break;
-    }
-    return "the one unit";
-}
-
-}  // namespace
 
 Record RunRecord(const RunContext& context, const StationOptions& options,
                  const Selection& selection) {
