@@ -6,6 +6,8 @@
 // a USB device without its descriptor, nodes whose parents are gone).
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "platform/Platform.h"
 #include "platform/usb/HidListingLinux.h"
 #include "platform/usb/UsbPort.h"
+#include "platform/usb/UsbWatch.h"
 #include "tests/posix/udev/SysfsRecords.h"
 
 namespace {
@@ -306,6 +309,42 @@ TEST_F(UdevBench, SerialByteOnlyToTheTerminalAtItsPort) {
         EXPECT_EQ(Received(testbed, row.node), row.failure.empty() ? "\x5A" : "")
             << row.node << " at " << row.atUsbPort;
     }
+}
+
+// The watch hears a unit come and go as udev announces it, and nothing
+// besides: a wait with nothing announced lasts until its deadline, longer
+// than the half second after which a watch without udev would say "changed".
+TEST_F(UdevBench, WatchHearsArrivalsAndRemovalsOnly) {
+    using Clock = platform::UsbWatch::Clock;
+    const std::unique_ptr<platform::UsbWatch> watch = platform::UsbWatch::Open();
+    const auto quiet = std::chrono::milliseconds(700);
+    const std::string controller = "/sys" + At("2");
+    const std::string node = "/sys" + At("2/1-2:1.0/0003:28DE:1102.0001/hidraw/hidraw0");
+    struct Step {
+        const char* action;  // announced before the wait; null: none
+        std::string syspath;
+        bool changed;
+    };
+    const std::vector<Step> steps = {
+        {nullptr, "", false},          {"remove", node, true},       {"remove", controller, true},
+        {"change", controller, false}, {"add", controller, true},    {"bind", controller, false},
+        {"add", node, true},           {nullptr, "", false},
+    };
+    for (const Step& step : steps) {
+        if (step.action != nullptr) {
+            umockdev_testbed_uevent(testbed, step.syspath.c_str(), step.action);
+        }
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(watch->WaitForChange(start + quiet), step.changed)
+            << (step.action != nullptr ? step.action : "nothing") << " " << step.syspath;
+        if (!step.changed) {
+            EXPECT_GE(Clock::now() - start, quiet);
+        }
+    }
+    // A deadline already past only looks.
+    const Clock::time_point start = Clock::now();
+    EXPECT_FALSE(watch->WaitForChange(start - std::chrono::seconds(1)));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
 }
 
 }  // namespace
