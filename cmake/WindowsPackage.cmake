@@ -36,6 +36,12 @@ foreach(notice nlohmann-json:nlohmann-json3-dev CLI11:libcli11-dev)
   endif()
 endforeach()
 
+# cpp-httplib's licence, for the station's page (header only, compiled in),
+# beside the header scripts/windows-env.sh takes from Debian's source package.
+if(QUORL_HTTPLIB_INCLUDE_DIR AND EXISTS ${QUORL_HTTPLIB_INCLUDE_DIR}/../LICENSE.txt)
+  install(FILES ${QUORL_HTTPLIB_INCLUDE_DIR}/../LICENSE.txt DESTINATION licenses/cpp-httplib)
+endif()
+
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME QuorlFirmwareUpdateApp)
 set(CPACK_SYSTEM_NAME win64)

@@ -5,7 +5,8 @@
 # is present, against the Linux build's answers to the same command lines.
 # Under Wine the real hidapi sees no HID device, so these runs take the paths
 # that need none: the usage, the release tooling on files (non-ASCII names,
-# a file past 4 GiB), the dongle and Tivane commands with nothing plugged in.
+# a file past 4 GiB), the dongle and Tivane commands with nothing plugged in;
+# and the bench's page, served under Wine and read from Linux.
 # QUORL_SLOW_TESTS=0 skips the file past 4 GiB.
 #
 # Exit statuses are those that Linux sees of a Windows program: its 32-bit
@@ -91,7 +92,7 @@ program_files() {
   # Only Known DLLs, which Windows loads from System32 whatever lies beside
   # the program: the C++ runtime is inside.
   foreign=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' |
-    grep -viE '^(kernel32|msvcrt|setupapi|shell32|advapi32|user32)\.dll$' || true)
+    grep -viE '^(kernel32|msvcrt|setupapi|shell32|advapi32|user32|ws2_32)\.dll$' || true)
   if [ -z "$foreign" ]; then pass "$description imports Known DLLs only"; else fail "$description imports DLLs that are no Known DLLs" "$foreign"; fi
   texts=$(x86_64-w64-mingw32-strings -el "$exe")
   manifest=$(x86_64-w64-mingw32-strings "$exe")
@@ -111,6 +112,8 @@ done
 program_files "$devices" quorl-devices "Quorl device listing"
 station=build-windows/quorl-station.exe
 program_files "$station" quorl-station "Quorl flashing station"
+page_demo=build-windows/dashboard-demo.exe
+program_files "$page_demo" dashboard-demo "Quorl bench page demo"
 
 zip="build-windows/QuorlFirmwareUpdateApp-$version-win64.zip"
 listing=$(cmake -E tar tf "$zip")
@@ -187,9 +190,9 @@ program_answers "$devices" "quorl-devices with another word: the usage on standa
   "" "${err//usage: quorl-devices /usage: quorl-devices.exe }" --list
 
 # A download folder: the programs beside a hid.dll, a cfgmgr32.dll, a
-# winmm.dll and a bcrypt.dll of someone else's, whose DllMain leaves a marker
-# file beside itself when it is loaded. The programs load the system's own:
-# no marker.
+# winmm.dll, a bcrypt.dll, a ws2_32.dll and a mswsock.dll of someone else's,
+# whose DllMain leaves a marker file beside itself when it is loaded. The
+# programs load the system's own: no marker.
 downloads="$work/downloads"
 mkdir -p "$downloads"
 cat >"$work/planted.c" <<'PLANTED'
@@ -218,8 +221,10 @@ x86_64-w64-mingw32-gcc -shared -o "$downloads/hid.dll" "$work/planted.c"
 cp "$downloads/hid.dll" "$downloads/cfgmgr32.dll"
 cp "$downloads/hid.dll" "$downloads/winmm.dll"
 cp "$downloads/hid.dll" "$downloads/bcrypt.dll"
+cp "$downloads/hid.dll" "$downloads/ws2_32.dll"
+cp "$downloads/hid.dll" "$downloads/mswsock.dll"
 x86_64-w64-mingw32-gcc -o "$downloads/loads_hid.exe" "$work/loads_hid.c"
-cp build-windows/standard/QuorlFirmwareUpdateApp.exe "$devices" "$station" "$downloads/"
+cp build-windows/standard/QuorlFirmwareUpdateApp.exe "$devices" "$station" "$page_demo" "$downloads/"
 run wine "$downloads/loads_hid.exe"
 if [ -e "$downloads/hid.dll.loaded" ]; then
   pass "control: a program that searches beside itself loads the planted hid.dll"
@@ -239,12 +244,39 @@ for command in "QuorlFirmwareUpdateApp.exe -b" "QuorlFirmwareUpdateApp.exe -R" \
   run wine "$downloads/$program" $args
   loaded=$(cd "$downloads" && ls ./*.loaded 2>/dev/null || true)
   if [ -z "$loaded" ]; then
-    pass "$command beside planted hid.dll, cfgmgr32.dll, winmm.dll and bcrypt.dll loads none of them"
+    pass "$command beside planted DLLs loads none of them"
   else
     fail "$command loaded planted DLLs" "$loaded"
     rm -f "$downloads"/*.loaded
   fi
 done
+
+# The bench's page: the Windows program serves it under Wine on a port it
+# picks and prints; Linux reads it (tests/windows/dashboard_under_wine.py),
+# then ends the program as Ctrl+C does. From the download folder: the sockets'
+# DLLs come from the system, not from beside the program.
+page_program=("$downloads/dashboard-demo.exe" --port 0)
+set +e
+/usr/bin/python3 tests/windows/dashboard_under_wine.py station/dashboard/page -- \
+  wine "${page_program[@]}" >"$work/page.log" 2>&1
+page_status=$?
+set -e
+while IFS= read -r line; do
+  case $line in
+    "ok: "*) pass "page: ${line#ok: }" ;;
+    "FAILED: "*) fail "page: ${line#FAILED: }" ;;
+    *) echo "$line" ;;
+  esac
+done <"$work/page.log"
+if [ "$page_status" -ne 0 ] && ! grep -q '^FAILED: ' "$work/page.log"; then
+  fail "page: the check ended with status $page_status"
+fi
+loaded=$(cd "$downloads" && ls ./*.loaded 2>/dev/null || true)
+if [ -z "$loaded" ]; then
+  pass "the page served beside planted ws2_32.dll and mswsock.dll loads neither"
+else
+  fail "the page's program loaded planted DLLs" "$loaded"
+fi
 smoked=$SECONDS
 
 echo "== the test suite under Wine (simulated devices with hidapi's Windows conventions) =="

@@ -9,14 +9,73 @@ QUORL_NODE_HID_SHA1=dca0b7eb00eb9ee8bc652ef0437e30ed1889fba4
 QUORL_HIDAPI_VERSION=0.15.0
 QUORL_MINGW_TOOLCHAIN=cmake/mingw-w64-x86_64.cmake
 
+# cpp-httplib for Windows: the single header httplib.h of the very source
+# package Debian builds its libcpp-httplib-dev from (the same release and
+# Debian's patches to it), fetched with apt-get source and checked against
+# these digests. Debian packages no MinGW build of it.
+QUORL_HTTPLIB_DEBIAN_VERSION=0.11.4+ds-1+deb12u1
+QUORL_HTTPLIB_SHA256="\
+a4dde747bbde7cc9fa62cdf50d61140a0eaefb7f1383497ef2d48daf3bf5f9ec  cpp-httplib_0.11.4+ds-1+deb12u1.dsc
+8b1a5df569003b6a4f24c68489bbda5c64aec94697bdc9ebba5d79408b2ae7eb  cpp-httplib_0.11.4+ds.orig.tar.xz
+a0adf8a38610806f6d94ba69839438635e5e6580775e28ff31d6a081e34f1484  cpp-httplib_0.11.4+ds-1+deb12u1.debian.tar.xz"
+
 # Installs the cross compiler, Wine and npm from Debian's packages (with the
 # base build's packages, through setup.sh, among them GoogleTest's sources and
 # nlohmann-json), and socat, which stands in for a serial device under Wine.
 # An npm already on the PATH serves.
 quorl_windows_setup() {
-  local packages=(g++-mingw-w64-x86-64-posix wine wine64 ca-certificates socat)
+  local packages=(g++-mingw-w64-x86-64-posix wine wine64 ca-certificates socat dpkg-dev)
   command -v npm >/dev/null 2>&1 || packages+=(npm)
   scripts/setup.sh "${packages[@]}"
+  quorl_debian_sources
+}
+
+# Debian's source packages, for apt-get source: a deb-src entry for the main
+# archive when none is there yet (a Debian 12 install has none by default).
+quorl_debian_sources() {
+  if grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    return
+  fi
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo tee /etc/apt/sources.list.d/quorl-src.sources >/dev/null <<'SOURCES'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+  $sudo apt-get update
+}
+
+# quorl_windows_httplib DEPS: httplib.h as Debian's source package has it
+# once its patches are applied, in DEPS/cpp-httplib-VERSION/include, which it
+# puts in QUORL_HTTPLIB_INCLUDE. Fetched once; the files are checked each time
+# they are unpacked. Header only: no TLS, no compression for the page.
+quorl_windows_httplib() {
+  local deps include sources
+  deps=$(mkdir -p "$1" && cd "$1" && pwd)
+  include="$deps/cpp-httplib-$QUORL_HTTPLIB_DEBIAN_VERSION/include"
+  QUORL_HTTPLIB_INCLUDE=$include
+  [ -f "$include/httplib.h" ] && return
+  if ! (cd "$deps" && sha256sum --check --status <<<"$QUORL_HTTPLIB_SHA256" 2>/dev/null); then
+    (cd "$deps" && apt-get -qq source --download-only "cpp-httplib=$QUORL_HTTPLIB_DEBIAN_VERSION" 2>&1 |
+      grep -vE 'unsandboxed|packaging is maintained|salsa.debian.org|^Please use:|^to retrieve the latest') || true
+  fi
+  if ! (cd "$deps" && sha256sum --check --status <<<"$QUORL_HTTPLIB_SHA256"); then
+    echo "Debian's cpp-httplib $QUORL_HTTPLIB_DEBIAN_VERSION source package is missing or not as expected" \
+         "(is there a deb-src entry?)" >&2
+    return 1
+  fi
+  sources="$deps/cpp-httplib-sources"
+  rm -rf "$sources"
+  # Every file is checked above; the package's signature needs a keyring
+  # that a build machine may lack.
+  (cd "$deps" && dpkg-source --no-check -x "cpp-httplib_$QUORL_HTTPLIB_DEBIAN_VERSION.dsc" "$sources" >/dev/null)
+  mkdir -p "$include"
+  cp "$sources/httplib.h" "$include/"
+  cp "$sources/LICENSE" "$include/../LICENSE.txt"
+  rm -rf "$sources"
 }
 
 # quorl_windows_hidapi DEPS: hidapi built for Windows as a static library with
