@@ -11,6 +11,9 @@ void PrepareListeningSocket(std::uintptr_t handle) {
     // same port over this one.
     const BOOL yes = TRUE;
     setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes), sizeof(yes));
+    // httplib makes its sockets with WSA_FLAG_NO_HANDLE_INHERIT where Windows
+    // knows it; this covers a socket made without, and the workers are
+    // started with the list of the only handles they inherit anyway.
     SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
 }
 

@@ -15,12 +15,16 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <winsock2.h>
 #include <windows.h>
+#include <ws2tcpip.h>
 
 #include "platform/files/RecordFile.h"
+#include "platform/net/ListeningSocket.h"
 #include "platform/process/PortClaim.h"
 #include "platform/process/StopRequestWindows.h"
 #include "platform/process/WorkerProcess.h"
+#include "platform/usb/DeviceNotificationsWindows.h"
 #include "testsupport/TempFiles.h"
 
 namespace {
@@ -235,6 +239,71 @@ TEST(StationPlatformWindows, ClosingConsoleWaitsUntilTheStopIsServed) {
     platform::StopRequestServed();
     ASSERT_EQ(closing.wait_until(Clock::now() + std::chrono::seconds(2)), std::future_status::ready);
     EXPECT_TRUE(closing.get());
+}
+
+// A loopback TCP socket, made as Windows makes them by default (inheritable).
+SOCKET LoopbackSocket(sockaddr_in& address) {
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+}
+
+// The page's listening socket: no worker inherits it, and no other program
+// can bind its port, not even one that asks to share it.
+TEST(StationPlatformWindows, PagesListeningSocketIsNeitherInheritedNorShared) {
+    WSADATA wsa;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+    sockaddr_in address;
+    const SOCKET listening = LoopbackSocket(address);
+    ASSERT_NE(listening, INVALID_SOCKET);
+    platform::PrepareListeningSocket(static_cast<std::uintptr_t>(listening));
+    DWORD flags = 0;
+    ASSERT_TRUE(GetHandleInformation(reinterpret_cast<HANDLE>(listening), &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+    // Bound, not yet listening: where two sockets that both ask to share a
+    // port may share it, on Windows and (as Wine runs it) on Linux alike.
+    ASSERT_EQ(bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    int length = sizeof address;
+    ASSERT_EQ(getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+    sockaddr_in same;
+    const SOCKET intruder = LoopbackSocket(same);
+    ASSERT_NE(intruder, INVALID_SOCKET);
+    const BOOL yes = TRUE;
+    setsockopt(intruder, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+    EXPECT_NE(bind(intruder, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0)
+        << "a second socket took port " << ntohs(address.sin_port);
+    closesocket(intruder);
+    closesocket(listening);
+    WSACleanup();
+}
+
+// Where Windows gives no device notifications (Wine 8 has none), the USB
+// watch says "changed" once a period: never before the tick, never "nothing"
+// before the deadline, and one tick for a caller who missed several.
+TEST(StationPlatformWindows, UsbWatchPollsWhereNoNotificationComes) {
+    using std::chrono::milliseconds;
+    const auto opened = Clock::now();
+    auto poll = platform::OpenUsbPoll(milliseconds(300));
+    EXPECT_FALSE(poll->WaitForChange(opened - std::chrono::seconds(1)));
+    EXPECT_FALSE(poll->WaitForChange(opened + milliseconds(100)));
+    EXPECT_GE(Clock::now(), opened + milliseconds(100));
+    EXPECT_TRUE(poll->WaitForChange(opened + std::chrono::seconds(30)));
+    EXPECT_GE(Clock::now(), opened + milliseconds(300));
+    EXPECT_FALSE(poll->WaitForChange(Clock::now()));
+    std::this_thread::sleep_until(opened + milliseconds(1500));
+    EXPECT_TRUE(poll->WaitForChange(Clock::now()));
+    EXPECT_FALSE(poll->WaitForChange(Clock::now()));
+
+    // On Windows itself: the notified watch, which says "nothing" only once
+    // its deadline has passed.
+    if (auto notified = platform::OpenDeviceNotifications()) {
+        const auto until = Clock::now() + milliseconds(200);
+        if (!notified->WaitForChange(until)) {
+            EXPECT_GE(Clock::now(), until);
+        }
+    }
 }
 
 }  // namespace
