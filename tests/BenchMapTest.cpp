@@ -1,11 +1,12 @@
 // The bench: the bench map file as an operator writes it by hand (each
-// refusal with the file and line at fault) and as the station saves it; and
-// one slot followed through arrivals, the unit's own restarts, its run and
-// its removal.
+// refusal with the file and line at fault), as the station saves it and as
+// it learns it from units plugged in slot by slot; and one slot followed
+// through arrivals, the unit's own restarts, its run and its removal.
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "station/bench/BenchMap.h"
+#include "station/bench/LearnBench.h"
 #include "station/bench/SlotStateMachine.h"
 #include "testsupport/TempFiles.h"
 
@@ -154,6 +156,175 @@ TEST(BenchMap, SavedInTheHandWrittenLayoutWholeOrNotAtAll) {
                             std::filesystem::directory_iterator()), 1);
     const std::string nowhere = (std::filesystem::path(directory.Path()) / "no" / "bench.toml").string();
     EXPECT_EQ(SaveBenchMap(map, nowhere), nowhere + ": cannot be written");
+}
+
+// ---- Learning a map -----------------------------------------------------------
+
+// One survey: the ports where a unit shows; "?PATH" a device at PATH whose
+// port is unknown. kStop: Ctrl+C comes instead of the next change.
+using Survey = std::vector<std::string>;
+const Survey kStop = {"Ctrl+C"};
+
+std::string Port(int n) { return kHub + std::to_string(n); }
+
+// The surveys of a script, the first at the start, the next at each change.
+class ScriptedBench {
+public:
+    explicit ScriptedBench(std::vector<Survey> surveys) : surveys(std::move(surveys)) {}
+
+    LearnBenchSystem System() {
+        return {[this] {
+                    ++taken;
+                    std::vector<ListedDevice> devices;
+                    for (const std::string& entry : surveys[at]) {
+                        const bool portless = entry.starts_with("?");
+                        devices.push_back({DeviceKind{"controller", "application"}, 0x1234, 0x5678, 0, "", "",
+                                           portless ? entry.substr(1) : "/dev/hidraw-" + entry,
+                                           portless ? "" : entry});
+                    }
+                    return devices;
+                },
+                [this](std::chrono::steady_clock::time_point until) {
+                    EXPECT_GT(until, std::chrono::steady_clock::now());
+                    // A script that ends stops the learning rather than hang the test.
+                    stopped = at + 1 >= surveys.size() || surveys[at + 1] == kStop;
+                    at += stopped ? 0 : 1;
+                    return !stopped;
+                },
+                [this] { return stopped; }};
+    }
+
+    int taken = 0;  // surveys
+
+private:
+    std::vector<Survey> surveys;
+    std::size_t at = 0;
+    bool stopped = false;
+};
+
+struct LearnRow {
+    std::string what;
+    std::vector<std::string> labels;
+    std::vector<Survey> surveys;
+    int status;
+    std::string out;  // FILE stands for the map's path, DIR for its folder
+    std::string err;
+    std::vector<BenchSlot> learned;  // the map written; empty when none is
+    int columns = 0;                 // of the map written
+    LearnBenchRequest request = {};  // its columns and name; the path is the row's file
+    std::string file = "bench.toml";
+    bool mapThereBefore = false;
+};
+
+std::string Placed(std::string text, const std::string& path, const std::string& folder) {
+    for (const auto& [word, value] : {std::pair<std::string, std::string>{"FILE", path}, {"DIR", folder}}) {
+        for (std::size_t at; (at = text.find(word)) != std::string::npos;) {
+            text.replace(at, word.size(), value);
+        }
+    }
+    return text;
+}
+
+std::string PlugAndLearn(const std::string& label, int port) {
+    return "Plug a unit into slot " + label + "\nSlot " + label + ": " + Port(port) + "\n";
+}
+
+TEST(BenchMap, LearnedSlotBySlotFromTheUnitsPluggedIn) {
+    const std::string kOldMap = OneSlotAt(Port(9));
+    const std::vector<LearnRow> rows = {
+        {"three slots plugged one after another", {"A1", "A2", "A3"},
+         {{}, {Port(1)}, {Port(1), Port(2)}, {Port(1), Port(2), Port(3)}}, 0,
+         PlugAndLearn("A1", 1) + PlugAndLearn("A2", 2) + PlugAndLearn("A3", 3) +
+             "Bench map of 3 slots written to FILE\n",
+         "", {{"A1", Port(1)}, {"A2", Port(2)}, {"A3", Port(3)}}, 3},
+        {"one unit moved from slot to slot; a change without a new port waited through", {"A1", "B1"},
+         {{}, {Port(4)}, {}, {}, {Port(2)}}, 0,
+         PlugAndLearn("A1", 4) + PlugAndLearn("B1", 2) + "Bench map of 2 slots written to FILE\n", "",
+         {{"A1", Port(4)}, {"B1", Port(2)}}, 1, {.name = "Line 2, bench 1"}},
+        {"a port another slot has is refused and the slot still waits", {"A1", "A2"},
+         {{}, {Port(1)}, {}, {Port(1)}, {}, {Port(2)}}, 0,
+         PlugAndLearn("A1", 1) + PlugAndLearn("A2", 2) + "Bench map of 2 slots written to FILE\n",
+         "quorl-station: " + Port(1) + " is already slot A1's: still waiting for slot A2\n",
+         {{"A1", Port(1)}, {"A2", Port(2)}}, 2},
+        {"units there at the start are passed over until they are plugged again", {"A1", "A2"},
+         {{Port(9)}, {Port(9), Port(1)}, {Port(1)}, {Port(1), Port(9)}}, 0,
+         PlugAndLearn("A1", 1) + PlugAndLearn("A2", 9) + "Bench map of 2 slots written to FILE\n", "",
+         {{"A1", Port(1)}, {"A2", Port(9)}}, 2},
+        {"Ctrl+C half way leaves no file", {"A1", "A2", "A3"}, {{}, {Port(1)}, kStop}, 1,
+         PlugAndLearn("A1", 1) + "Plug a unit into slot A2\n",
+         "quorl-station: interrupted: no bench map written\n", {}},
+        {"Ctrl+C leaves the map there before as it was", {"A1"}, {{Port(9)}, kStop}, 1,
+         "FILE is there already: it is replaced once every slot is learned\nPlug a unit into slot A1\n",
+         "quorl-station: interrupted: no bench map written\n", {}, 0, {}, "bench.toml", true},
+        {"a device whose port is unknown is told once and not learned", {"A1"},
+         {{}, {"?/dev/hidraw7"}, {"?/dev/hidraw7", Port(3)}}, 0,
+         PlugAndLearn("A1", 3) + "Bench map of 1 slot written to FILE\n",
+         "quorl-station: the controller at /dev/hidraw7: its USB port is unknown, so it cannot be learned\n",
+         {{"A1", Port(3)}}, 5, {.columns = 5}},
+        {"two units at once are not guessed", {"A1", "A2"},
+         {{}, {Port(1), Port(2)}, {Port(1)}, {}, {Port(2)}, {Port(2), Port(1)}}, 0,
+         PlugAndLearn("A1", 2) + PlugAndLearn("A2", 1) + "Bench map of 2 slots written to FILE\n",
+         "quorl-station: units showed at " + Port(1) + " and " + Port(2) +
+             " at once: unplug them, then plug the unit for slot A1 alone\n",
+         {{"A1", Port(2)}, {"A2", Port(1)}}, 2},
+        {"learning again replaces the map; two rows of two", {"A1", "A2", "B1", "B2"},
+         {{}, {Port(1)}, {Port(1), Port(2)}, {Port(1), Port(2), Port(3)}, {Port(1), Port(2), Port(3), Port(4)}},
+         0,
+         "FILE is there already: it is replaced once every slot is learned\n" + PlugAndLearn("A1", 1) +
+             PlugAndLearn("A2", 2) + PlugAndLearn("B1", 3) + PlugAndLearn("B2", 4) +
+             "Bench map of 4 slots written to FILE, in place of the one there\n",
+         "", {{"A1", Port(1)}, {"A2", Port(2)}, {"B1", Port(3)}, {"B2", Port(4)}}, 2, {}, "bench.toml", true},
+        {"a label twice", {"A1", "A1"}, {{}}, 2, "", "quorl-station: slot A1 is named twice\n", {}},
+        {"a label with a space at its end", {"A1", "A2 "}, {{}}, 2, "",
+         "quorl-station: slot label \"A2 \" is not 1 to 16 printable characters without spaces at the ends\n", {}},
+        {"no labels", {}, {{}}, 2, "", "quorl-station: --learn-bench needs the slots' labels after --slots\n", {}},
+        {"17 columns", {"A1"}, {{}}, 2, "", "quorl-station: --columns must be a whole number from 1 to 16\n", {},
+         0, {.columns = 17}},
+        {"no such folder", {"A1"}, {{}}, 2, "", "quorl-station: cannot write FILE: there is no folder DIR/no\n", {},
+         0, {}, "no/bench.toml"},
+        {"a folder named as the file", {"A1"}, {{}}, 2, "", "quorl-station: FILE is a folder, not a file\n", {},
+         0, {}, "."},
+    };
+    for (const LearnRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempDirectory directory;
+        const std::string path = (std::filesystem::path(directory.Path()) / row.file).string();
+        if (row.mapThereBefore) {
+            directory.Write(row.file, Text(kOldMap));
+        }
+        LearnBenchRequest request = row.request;
+        request.path = path;
+        request.labels = row.labels;
+        ScriptedBench bench(row.surveys);
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(LearnBench(request, bench.System(), out, err), row.status);
+        EXPECT_EQ(out.str(), Placed(row.out, path, directory.Path()));
+        EXPECT_EQ(err.str(), Placed(row.err, path, directory.Path()));
+        if (row.status == 2) {
+            EXPECT_EQ(bench.taken, 0) << "a refused request surveys nothing";
+        }
+        // Nothing but the map, whole, or the one there before: no temporary file.
+        const auto files = std::distance(std::filesystem::directory_iterator(directory.Path()),
+                                         std::filesystem::directory_iterator());
+        EXPECT_EQ(files, row.mapThereBefore || !row.learned.empty() ? 1 : 0);
+        if (row.learned.empty()) {
+            if (row.mapThereBefore) {
+                EXPECT_EQ(Contents(path), kOldMap);
+            }
+            continue;
+        }
+        const auto loaded = LoadBenchMap(path);
+        ASSERT_TRUE(std::holds_alternative<BenchMap>(loaded)) << std::get<std::string>(loaded);
+        const BenchMap& map = std::get<BenchMap>(loaded);
+        EXPECT_EQ(map.name, row.request.name.empty() ? "bench" : row.request.name);
+        EXPECT_EQ(map.columns, row.columns);
+        ASSERT_EQ(map.slots.size(), row.learned.size());
+        for (std::size_t slot = 0; slot < map.slots.size(); ++slot) {
+            EXPECT_EQ(map.slots[slot].label, row.learned[slot].label);
+            EXPECT_EQ(map.slots[slot].port, row.learned[slot].port);
+        }
+    }
 }
 
 // One step of a slot's life: at a time in milliseconds, what the survey
