@@ -59,20 +59,25 @@ std::string Bar(const UnitRun& run) {
            std::string(static_cast<std::size_t>(kBarCells - filled), '.') + "]" + counts;
 }
 
-std::size_t PortWidth(const std::vector<UnitRun>& runs) {
+std::size_t NameWidth(const std::vector<const UnitRun*>& runs) {
     std::size_t width = 4;
-    for (const UnitRun& run : runs) {
-        width = std::max(width, run.unit.port.size());
+    for (const UnitRun* run : runs) {
+        width = std::max(width, run->Name().size());
     }
     return width;
 }
 
-std::size_t SerialWidth(const std::vector<UnitRun>& runs) {
+std::size_t SerialWidth(const std::vector<const UnitRun*>& runs) {
     std::size_t width = 6;
-    for (const UnitRun& run : runs) {
-        width = std::max(width, std::min(run.unit.serialNumber.size(), kSerialWidthLimit));
+    for (const UnitRun* run : runs) {
+        width = std::max(width, std::min(run->unit.serialNumber.size(), kSerialWidthLimit));
     }
     return width;
+}
+
+// The summary's first column: "slot" on a bench map, "port" without one.
+std::string NameHeading(const std::vector<const UnitRun*>& runs) {
+    return !runs.empty() && !runs.front()->slot.empty() ? "slot" : "port";
 }
 
 // A unit that never started has no time.
@@ -86,7 +91,7 @@ std::string Elapsed(const UnitRun& run) {
 std::string StateText(const UnitRun& run) {
     switch (run.state) {
         case UnitRun::State::Waiting:
-            return "waiting";
+            return run.idleText.empty() ? "waiting" : run.idleText;
         case UnitRun::State::Running:
             return run.phase.empty() ? "starting" : run.phase;
         case UnitRun::State::Ended:
@@ -100,7 +105,7 @@ std::string StateText(const UnitRun& run) {
 std::string LiveRow(const UnitRun& run, std::size_t portWidth, std::size_t serialWidth, int width,
                     bool colours) {
     const std::string elapsed = Elapsed(run);
-    std::string head = Padded(run.unit.port, portWidth) + "  " +
+    std::string head = Padded(run.Name(), portWidth) + "  " +
                        Padded(OnOneLine(run.unit.serialNumber), serialWidth) + "  ";
     const bool ended = run.state == UnitRun::State::Ended;
     const std::string barOrOutcome = ended ? Padded(OutcomeWord(run), kBarWidth) : Bar(run);
@@ -139,6 +144,7 @@ StationDisplay::StationDisplay(Mode mode, std::ostream& out, std::ostream& err, 
     : mode(mode), out(out), err(err), columns(columns), colours(colours) {}
 
 void StationDisplay::EraseRows() {
+    lastFrame.clear();
     if (drawnRows > 0) {
         out << "\033[" << drawnRows << "A\r\033[J" << std::flush;
         drawnRows = 0;
@@ -157,7 +163,7 @@ void StationDisplay::Line(const UnitRun& run, const UnitLine& line) {
         return;
     }
     std::ostream& stream = line.stream == UnitLine::Stream::Output ? out : err;
-    stream << run.unit.port << ": " << line.text << std::endl;
+    stream << run.Name() << ": " << line.text << std::endl;
 }
 
 void StationDisplay::Ended(const UnitRun&, const Record& record) {
@@ -166,7 +172,8 @@ void StationDisplay::Ended(const UnitRun&, const Record& record) {
     }
 }
 
-void StationDisplay::Redraw(const std::vector<UnitRun>& runs, bool force) {
+void StationDisplay::Redraw(const std::vector<const UnitRun*>& runs, bool force,
+                            const std::string& footer) {
     if (mode != Mode::Terminal) {
         return;
     }
@@ -175,38 +182,52 @@ void StationDisplay::Redraw(const std::vector<UnitRun>& runs, bool force) {
         return;
     }
     lastDraw = now;
-    const std::size_t portWidth = PortWidth(runs);
+    const std::size_t portWidth = NameWidth(runs);
     const std::size_t serialWidth = SerialWidth(runs);
     std::string frame;
     if (drawnRows > 0) {
         frame += "\033[" + std::to_string(drawnRows) + "A\r";
     }
-    for (const UnitRun& run : runs) {
-        frame += LiveRow(run, portWidth, serialWidth, columns, colours) + kClearLine + "\n";
+    for (const UnitRun* run : runs) {
+        frame += LiveRow(*run, portWidth, serialWidth, columns, colours) + kClearLine + "\n";
     }
-    out << frame << std::flush;
-    drawnRows = static_cast<int>(runs.size());
+    int rows = static_cast<int>(runs.size());
+    if (!footer.empty()) {
+        std::string line = footer.substr(0, static_cast<std::size_t>(std::max(columns - 1, 0)));
+        frame += line + kClearLine + "\n";
+        ++rows;
+    }
+    // A row that went away (a bench without a map loses a port's row)
+    // leaves nothing behind.
+    frame += "\033[J";
+    // An idle bench's rows do not change: nothing is written then.
+    if (force || frame != lastFrame) {
+        out << frame << std::flush;
+        lastFrame = frame;
+    }
+    drawnRows = rows;
 }
 
-void StationDisplay::Summary(const std::vector<UnitRun>& runs, bool recordFailed) {
-    if (mode == Mode::Json) {
+void StationDisplay::Summary(const std::vector<const UnitRun*>& runs, bool recordFailed) {
+    if (mode == Mode::Json || mode == Mode::Events) {
         return;
     }
     Redraw(runs, true);
-    const std::size_t portWidth = PortWidth(runs);
+    const std::size_t portWidth = NameWidth(runs);
     const std::size_t serialWidth = SerialWidth(runs);
     int succeeded = 0;
     int notStarted = 0;
     out << "\n"
-        << Padded("port", portWidth) << "  " << Padded("serial", serialWidth) << "  "
+        << Padded(NameHeading(runs), portWidth) << "  " << Padded("serial", serialWidth) << "  "
         << Padded("outcome", 11) << "  " << Padded("status", 6) << "  " << Padded("time", 8)
         << "  reason" << std::endl;
-    for (const UnitRun& run : runs) {
+    for (const UnitRun* each : runs) {
+        const UnitRun& run = *each;
         succeeded += run.succeeded ? 1 : 0;
         notStarted += run.outcome == "not started" ? 1 : 0;
         const std::string status = run.exitStatus ? std::to_string(*run.exitStatus) : "-";
         const std::string time = run.ran ? Seconds(run.ElapsedSeconds()) : "-";
-        std::string line = Padded(run.unit.port, portWidth) + "  " +
+        std::string line = Padded(run.Name(), portWidth) + "  " +
                            Padded(OnOneLine(run.unit.serialNumber), serialWidth) + "  " +
                            Coloured(Padded(run.outcome, 11), run, colours) + "  " +
                            Padded(status, 6) + "  " + Padded(time, 8) + "  " +
@@ -217,8 +238,17 @@ void StationDisplay::Summary(const std::vector<UnitRun>& runs, bool recordFailed
         out << line << std::endl;
     }
     const std::size_t failed = runs.size() - static_cast<std::size_t>(succeeded + notStarted);
-    out << runs.size() << (runs.size() == 1 ? " unit: " : " units: ") << succeeded
-        << " succeeded, " << failed << " failed";
+    Totals(runs.size(), static_cast<std::size_t>(succeeded), failed,
+           static_cast<std::size_t>(notStarted), recordFailed);
+}
+
+void StationDisplay::Totals(std::size_t units, std::size_t succeeded, std::size_t failed,
+                            std::size_t notStarted, bool recordFailed) {
+    if (mode == Mode::Json || mode == Mode::Events) {
+        return;
+    }
+    out << units << (units == 1 ? " unit: " : " units: ") << succeeded << " succeeded, " << failed
+        << " failed";
     if (notStarted > 0) {
         out << ", " << notStarted << " not started";
     }
@@ -226,4 +256,9 @@ void StationDisplay::Summary(const std::vector<UnitRun>& runs, bool recordFailed
     if (recordFailed) {
         out << "Not every record could be written to the log (see the lines above)." << std::endl;
     }
+}
+
+void StationDisplay::Forget() {
+    drawnRows = 0;
+    lastFrame.clear();
 }

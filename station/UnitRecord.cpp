@@ -90,6 +90,8 @@ const char* SelectionText(StationOptions::Selection selection) {
             return "ports";
         case StationOptions::Selection::Serials:
             return "serials";
+        case StationOptions::Selection::Slots:
+            return "slots";
         case StationOptions::Selection::Default:
             break;
     }
@@ -155,6 +157,8 @@ Record RunRecord(const RunContext& context, const StationOptions& options,
         chosen["named"] = options.ports;
     } else if (options.selection == StationOptions::Selection::Serials) {
         chosen["named"] = options.serials;
+    } else if (options.selection == StationOptions::Selection::Slots) {
+        chosen["named"] = options.slots;
     }
     Record ports = Record::array();
     for (const BenchUnit& unit : selection.units) {
@@ -164,6 +168,15 @@ Record RunRecord(const RunContext& context, const StationOptions& options,
     record["selection"] = chosen;
     record["leftOut"] = selection.leftOut;
     record["serialCheck"] = !options.noSerialCheck;
+    if (options.benchPath) {
+        record["bench"] = {{"file", *options.benchPath}, {"name", context.benchName}};
+    }
+    record["continuous"] = options.continuous;
+    if (options.serialsFirst) {
+        record["serials"] = {{"countingFrom", *options.serialsFirst}};
+    } else if (options.serialsFrom) {
+        record["serials"] = {{"from", *options.serialsFrom}};
+    }
     return record;
 }
 
@@ -173,6 +186,9 @@ Record UnitRecord(const UnitRun& run, const RunContext& context) {
     record["ended"] = TimeOrNull(run.endedAt);
     record["host"] = context.host;
     record["port"] = run.unit.port;
+    if (!run.slot.empty()) {
+        record["slot"] = run.slot;
+    }
 
     Record serials = Record::array();
     Record productIds = Record::array();
@@ -223,6 +239,13 @@ Record UnitRecord(const UnitRun& run, const RunContext& context) {
         lines.push_back({{"stream", StreamName(line.stream)}, {"text", line.text}});
     }
     record["lines"] = lines;
+    if (!run.serialGiven.empty()) {
+        // The serial number the station gave the unit for its -S, and what
+        // the unit gave back at its port after the command.
+        record["serialGiven"] = run.serialGiven;
+        const std::string readBack = run.facts.value("serialAfter", std::string());
+        record["serialReadBack"] = readBack.empty() ? Record(nullptr) : Record(readBack);
+    }
     record["exitStatus"] = run.exitStatus ? Record(*run.exitStatus) : Record(nullptr);
     record["outcome"] = run.outcome;
     record["reason"] = run.reason.empty() ? Record(nullptr) : Record(run.reason);

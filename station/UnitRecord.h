@@ -41,6 +41,7 @@ struct RunContext {
     Edition edition = Edition::Standard;
     std::vector<std::string> words;
     std::vector<ImageFacts> images;
+    std::string benchName;  // the bench map's name, when there is one
 };
 
 Record UnitRecord(const UnitRun& run, const RunContext& context);

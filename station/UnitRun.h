@@ -24,7 +24,14 @@ struct UnitRun {
     enum class State { Waiting, Running, Ended };
 
     BenchUnit unit;
+    std::string slot;  // its slot's label on a bench map; empty without one
+    // The tool's words for this unit, and the serial number the station
+    // gave it for "-S {serial}" (empty when none).
+    std::vector<std::string> words;
+    std::string serialGiven;
     State state = State::Waiting;
+    // A slot's row when no unit runs in it: "empty", "not served: ...".
+    std::string idleText;
     std::chrono::system_clock::time_point startedAt{};
     std::chrono::system_clock::time_point endedAt{};
     std::chrono::steady_clock::time_point startedClock{};
@@ -48,4 +55,6 @@ struct UnitRun {
     std::string killedBecause;  // the station ended the worker, and why
 
     double ElapsedSeconds() const;
+    // How the unit is named on screen and in events: its slot, or its port.
+    const std::string& Name() const { return slot.empty() ? unit.port : slot; }
 };

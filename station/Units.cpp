@@ -14,11 +14,6 @@ std::string Describe(const ListedDevice& device) {
                                          : device.what.kind + " " + device.what.state;
 }
 
-bool AnyServed(const Invocation& invocation, const BenchUnit& unit) {
-    return std::any_of(unit.devices.begin(), unit.devices.end(),
-                       [&](const ListedDevice& device) { return Serves(invocation, device); });
-}
-
 std::vector<std::string> ListOf(const std::vector<BenchUnit>& units) {
     std::vector<std::string> lines;
     for (const BenchUnit& unit : units) {
@@ -113,6 +108,11 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 }  // namespace
 
 bool PortOrder(const std::string& a, const std::string& b) { return NaturalLess(a, b); }
+
+bool AnyServed(const Invocation& invocation, const BenchUnit& unit) {
+    return std::any_of(unit.devices.begin(), unit.devices.end(),
+                       [&](const ListedDevice& device) { return Serves(invocation, device); });
+}
 
 std::string BenchUnit::Description() const {
     std::string text;
@@ -221,6 +221,7 @@ Selection SelectUnits(const StationOptions& options, const Invocation& invocatio
             }
             break;
         case StationOptions::Selection::Ports:
+        case StationOptions::Selection::Slots:  // the slots' ports, from the bench map
             for (const std::string& port : options.ports) {
                 auto unit = std::find_if(served.begin(), served.end(),
                                          [&](const BenchUnit& u) { return u.port == port; });

@@ -27,6 +27,8 @@ std::optional<std::string> StationRefusal(const Invocation& invocation);
 
 // Whether the command serves the device in the state it is in now.
 bool Serves(const Invocation& invocation, const ListedDevice& device);
+// Whether it serves any of the unit's devices.
+bool AnyServed(const Invocation& invocation, const BenchUnit& unit);
 
 // The units the options select, or why none run: the exit status (1: nothing
 // to run on; 2: a selection that names no unit or more than one could mean)

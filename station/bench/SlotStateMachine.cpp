@@ -35,11 +35,14 @@ SlotEvents SlotStateMachine::WorkerStarted(TimePoint) {
     return {};
 }
 
-SlotEvents SlotStateMachine::WorkerEnded(TimePoint now, bool passed) {
+SlotEvents SlotStateMachine::WorkerEnded(TimePoint now, bool passed, const std::string& serialNow) {
     if (state != SlotState::Running) {
         return {};
     }
     state = passed ? SlotState::Passed : SlotState::Failed;
+    if (!serialNow.empty()) {
+        serialNumber = serialNow;
+    }
     return Settle(now);
 }
 

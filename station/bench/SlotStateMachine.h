@@ -51,8 +51,10 @@ public:
     SlotEvents Surveyed(TimePoint now, const std::optional<DeviceAtPort>& seen);
     // The station started the slot's worker (after startWorker).
     SlotEvents WorkerStarted(TimePoint now);
-    // The worker ended; the unit passed or failed.
-    SlotEvents WorkerEnded(TimePoint now, bool passed);
+    // The worker ended; the unit passed or failed. serialNow: the serial
+    // number the unit gives now when its command changed it (-S), so that
+    // the unit is not taken for a new one when it shows it.
+    SlotEvents WorkerEnded(TimePoint now, bool passed, const std::string& serialNow = {});
 
     SlotState State() const { return state; }
     // The serial number of the unit in the slot; empty when none or unknown.
