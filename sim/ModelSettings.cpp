@@ -70,11 +70,18 @@ bool ApplyCommonSetting(SimDevice& device, const std::string& key, const std::st
         device.dieAfterReports = number;
     } else if (key == "hang-after") {
         device.hangAfterReports = number;
+    } else if (key == "node") {
+        // The number in its HID path, as another process's world gave it.
+        if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
+            value.size() > 6) {
+            problem = "\"" + value + "\" is not a node number";
+        } else {
+            device.busPlace = static_cast<std::size_t>(number);
+        }
     } else if (key == "at" || key == "comes-back-at" || key == "swaps-node-with") {
         const std::optional<HubPort> port = ParseHubPort(value);
         if (!port) {
-            problem = "\"" + value + "\" is not a hub port: a port number from 1 to 255, or up "
-                      "to six of them joined by dots for a port behind hubs, such as 1.2.3";
+            problem = NotAHubPort(value);
         } else if (key == "at") {
             device.usbPort = *port;
         } else if (key == "comes-back-at") {

@@ -10,7 +10,7 @@
 namespace sim {
 
 // Settings of every device: refuse-set=N refuse-get=N unplug-after=K
-// appear-at=MS access-denied=1 die-after=K hang-after=K, and the hub ports
+// appear-at=MS access-denied=1 die-after=K hang-after=K node=N, and the hub ports
 // at=PORT comes-back-at=PORT swaps-node-with=PORT ("3", or "1.2.3" behind
 // hubs). A value that is not what its key takes is named in problem.
 bool ApplyCommonSetting(SimDevice& device, const std::string& key, const std::string& value,

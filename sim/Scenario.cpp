@@ -9,6 +9,7 @@
 #include "sim/HostConventions.h"
 #include "sim/ModelCatalog.h"
 #include "sim/ModelSettings.h"
+#include "sim/TivaneModel.h"
 
 namespace sim {
 
@@ -66,39 +67,78 @@ std::wstring DefaultSerial(const SimDevice& device) {
 
 }  // namespace
 
+SimDevice* PlugScenarioEntry(const std::string& item, std::string& error) {
+    const std::vector<std::string> parts = Split(item, ':');
+    const ModelEntry* model = FindModel(parts.empty() ? std::string() : parts[0]);
+    if (model == nullptr) {
+        error = "unknown simulated device \"" + item + "\"";
+        return nullptr;
+    }
+    World& world = World::Get();
+    SimDevice& device = model->plug(world);
+    device.entry = item;
+    const std::wstring serial = DefaultSerial(device);
+    const std::size_t n = ++world.unitsWithSerial[serial];
+    if (n > 1 && !serial.empty()) {
+        // Named in its entry, so that a worker's world, which may hold
+        // fewer units, gives it the same.
+        const std::string nth = NthSerial(serial, n);
+        model->apply(device, "serial", nth);
+        device.entry = parts[0] + ":serial=" + nth + item.substr(parts[0].size());
+    }
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        std::string key;
+        std::string value;
+        SplitSetting(parts[i], key, value);
+        std::string problem;
+        if (!ApplyCommonSetting(device, key, value, problem) &&
+            !model->apply(device, key, value)) {
+            error = "unknown setting \"" + parts[i] + "\" of simulated device " + parts[0];
+            return nullptr;
+        }
+        if (!problem.empty()) {
+            error = "bad setting \"" + parts[i] + "\" of simulated device " + parts[0] + ": " +
+                    problem;
+            return nullptr;
+        }
+    }
+    return &device;
+}
+
 bool LoadScenario(const std::string& text, std::string& error) {
-    std::map<std::wstring, std::size_t> unitsWithSerial;
     for (const std::string& item : Split(text, ',')) {
-        const std::vector<std::string> parts = Split(item, ':');
-        const ModelEntry* model = FindModel(parts.empty() ? std::string() : parts[0]);
-        if (model == nullptr) {
-            error = "unknown simulated device \"" + item + "\"";
+        if (PlugScenarioEntry(item, error) == nullptr) {
             return false;
-        }
-        SimDevice& device = model->plug(World::Get());
-        const std::wstring serial = DefaultSerial(device);
-        const std::size_t n = ++unitsWithSerial[serial];
-        if (n > 1 && !serial.empty()) {
-            model->apply(device, "serial", NthSerial(serial, n));
-        }
-        for (std::size_t i = 1; i < parts.size(); ++i) {
-            std::string key;
-            std::string value;
-            SplitSetting(parts[i], key, value);
-            std::string problem;
-            if (!ApplyCommonSetting(device, key, value, problem) &&
-                !model->apply(device, key, value)) {
-                error = "unknown setting \"" + parts[i] + "\" of simulated device " + parts[0];
-                return false;
-            }
-            if (!problem.empty()) {
-                error = "bad setting \"" + parts[i] + "\" of simulated device " + parts[0] +
-                        ": " + problem;
-                return false;
-            }
         }
     }
     return true;
+}
+
+bool CheckScenarioEntry(const std::string& item, std::string& error) {
+    World& world = World::Get();
+    const std::size_t devices = world.devices.size();
+    const std::size_t usbEntries = world.usbEntries.size();
+    const auto unitsWithSerial = world.unitsWithSerial;
+    const bool plugged = PlugScenarioEntry(item, error) != nullptr;
+    world.devices.resize(devices);
+    world.usbEntries.resize(usbEntries);
+    world.unitsWithSerial = unitsWithSerial;
+    return plugged;
+}
+
+std::string PresentScenario() {
+    std::string text;
+    for (const auto& device : World::Get().devices) {
+        if (device->entry.empty()) {
+            continue;
+        }
+        text += (text.empty() ? "" : ",") + device->entry + ":at=" + HubPortText(device->usbPort) +
+                ":node=" + std::to_string(device->busPlace);
+        if (const auto* tivane = dynamic_cast<const TivaneModel*>(device.get())) {
+            text += ":port=" + tivane->serial.serialPort;
+        }
+    }
+    return text.empty() ? "none" : text;
 }
 
 std::string ScenarioHelp() {
@@ -113,7 +153,8 @@ std::string ScenarioHelp() {
             "reaches the device at that port, whose node it becomes) serial=TEXT (its serial "
             "number) bootloader-serial=TEXT (its bootloader's; default: serial's) die-after=K "
             "(the process driving it dies at its K-th report) hang-after=K (its K-th report "
-            "never returns; the process dies after 120 s unless ended before)\n";
+            "never returns; the process dies after 120 s unless ended before) node=N (the "
+            "number in its HID path; default: the lowest one free)\n";
     help += "hidapi and the system behave as on " + std::string(Host().name) + ".\n";
     return help;
 }

@@ -1,17 +1,41 @@
 #include "sim/SimRun.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "sim/Scenario.h"
+#include "sim/Shift.h"
 #include "sim/SimWorld.h"
 
 namespace sim {
 
+namespace {
+
+// The pace of the shift: QUORL_SIM_SHIFT_SPEED, a positive number; 1 when
+// unset, none when it is no such number.
+std::optional<double> ShiftSpeed() {
+    const char* text = std::getenv("QUORL_SIM_SHIFT_SPEED");
+    if (text == nullptr) {
+        return 1.0;
+    }
+    char* end = nullptr;
+    const double speed = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(speed > 0) || !std::isfinite(speed)) {
+        return std::nullopt;
+    }
+    return speed;
+}
+
+}  // namespace
+
 int RunOverSimulatedDevices(int argc, const char* const* argv, Program program) {
     const char* devices = std::getenv("QUORL_SIM_DEVICES");
-    std::string scenario = devices != nullptr ? devices : "controller";
+    const char* shift = std::getenv("QUORL_SIM_SHIFT");
+    // A shift brings its own units: the bench starts empty unless named.
+    std::string scenario = devices != nullptr ? devices : shift != nullptr ? "" : "controller";
     if (scenario == "none") {
         scenario.clear();
     }
@@ -29,6 +53,18 @@ int RunOverSimulatedDevices(int argc, const char* const* argv, Program program) 
         std::cerr << "QUORL_SIM_DEVICES: " << error << " (QUORL_SIM_DEVICES=help lists them)"
                   << std::endl;
         return 2;
+    }
+    if (shift != nullptr) {
+        const std::optional<double> speed = ShiftSpeed();
+        if (!speed) {
+            std::cerr << "QUORL_SIM_SHIFT_SPEED: \"" << std::getenv("QUORL_SIM_SHIFT_SPEED")
+                      << "\" is not a positive number" << std::endl;
+            return 2;
+        }
+        if (!LoadShift(shift, *speed, error)) {
+            std::cerr << "QUORL_SIM_SHIFT: " << error << std::endl;
+            return 2;
+        }
     }
     const int status = program(argc, argv);
     if (std::getenv("QUORL_SIM_SUMMARY") != nullptr) {

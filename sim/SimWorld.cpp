@@ -73,6 +73,8 @@ World& World::Get() {
 
 void World::Reset() {
     devices.clear();
+    removed.clear();
+    unitsWithSerial.clear();
     usbEntries.clear();
     serialWrites.clear();
     nowMs = 0;
@@ -138,6 +140,45 @@ std::vector<std::size_t> HubPortChain(HubPort port) {
         chain.insert(chain.begin(), port & kMaxHubPort);
     }
     return chain;
+}
+
+std::string HubPortText(HubPort port) {
+    std::string text;
+    for (const std::size_t hubPort : HubPortChain(port)) {
+        text += (text.empty() ? "" : ".") + std::to_string(hubPort);
+    }
+    return text;
+}
+
+std::string NotAHubPort(const std::string& text) {
+    return "\"" + text + "\" is not a hub port: a port number from 1 to 255, or up to six of "
+           "them joined by dots for a port behind hubs, such as 1.2.3";
+}
+
+std::size_t World::FreeBusPlace() const {
+    std::vector<bool> taken(devices.size(), false);
+    for (const auto& device : devices) {
+        if (device->busPlace < taken.size()) {
+            taken[device->busPlace] = true;
+        }
+    }
+    return static_cast<std::size_t>(std::find(taken.begin(), taken.end(), false) - taken.begin());
+}
+
+void World::RemoveAtPort(HubPort port) {
+    for (auto& entry : usbEntries) {
+        if (entry->UsbPort() == port) {
+            entry->listed = false;
+        }
+    }
+    const auto atPort = std::stable_partition(devices.begin(), devices.end(), [port](const auto& device) {
+        return device->usbPort != port;
+    });
+    for (auto device = atPort; device != devices.end(); ++device) {
+        (*device)->Unplug();
+        removed.push_back(std::move(*device));
+    }
+    devices.erase(atPort, devices.end());
 }
 
 std::string World::UsbPortName(HubPort port) {

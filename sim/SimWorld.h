@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,6 +51,12 @@ std::optional<HubPort> ParseHubPort(const std::string& text);
 
 // The hub ports from the host controller down: {1, 2, 3} for "1.2.3".
 std::vector<std::size_t> HubPortChain(HubPort port);
+
+// The port as ParseHubPort reads it: "3", "1.2.3".
+std::string HubPortText(HubPort port);
+
+// Why the text is no hub port, in one line that quotes it.
+std::string NotAHubPort(const std::string& text);
 
 // A USB device that only the platform's device listing shows, not hidapi:
 // a USB serial port such as the Tivane's application.
@@ -132,7 +139,14 @@ public:
     std::uint16_t vendorId;
     std::uint16_t productId;
     std::string name;
-    std::size_t busPlace = 0;  // in order of plugging, from 0
+    // How QUORL_SIM_DEVICES or a shift named it ("controller:serial=QC7F0013"),
+    // so that a worker process can plug in the same unit; empty for a device
+    // that a test added itself.
+    std::string entry;
+    // The number in its HID path (/dev/hidrawN): the lowest one free when
+    // it was plugged in, as the kernel gives hidraw minors, so in order of
+    // plugging from 0 until a unit is taken out.
+    std::size_t busPlace = 0;
     // The hub port it is plugged into (HostConventions::usbPortName names it):
     // by default port busPlace + 1. It keeps its port when it enumerates
     // again (reboot, reset), unless a restart moves it (comesBackAtPort).
@@ -198,11 +212,21 @@ public:
     Model& Add(Args&&... args) {
         auto model = std::make_unique<Model>(std::forward<Args>(args)...);
         Model& ref = *model;
-        ref.busPlace = devices.size();
-        ref.usbPort = ref.busPlace + 1;
+        ref.busPlace = FreeBusPlace();
+        ref.usbPort = devices.size() + 1;
         devices.push_back(std::move(model));
         return ref;
     }
+
+    // Takes every device at the port out for good, as a unit pulled from
+    // its slot: its handles fail as an unplugged device's do, its serial
+    // port leaves the listing, and its node number is free again. The
+    // models are kept, unlisted, so that a handle to one stays safe.
+    void RemoveAtPort(HubPort port);
+    std::vector<std::unique_ptr<SimDevice>> removed;
+    // How many units of each default serial number were plugged in: each
+    // one after the first is numbered on (QC7F0012, QC7F0013, ...).
+    std::map<std::wstring, std::size_t> unitsWithSerial;
 
     // The first present device with these IDs, in order of plugging.
     SimDevice* FindPresent(std::uint16_t vendorId, std::uint16_t productId);
@@ -275,6 +299,7 @@ public:
 
 private:
     void Tick();
+    std::size_t FreeBusPlace() const;
     std::uint64_t nowMs = 0;
     std::vector<std::uint32_t> pauses;
     std::uint64_t pauseCount = 0;

@@ -2,6 +2,7 @@
 // host names them, the settings it refuses, and a node that goes to another
 // unit between a listing and an open.
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -108,6 +109,49 @@ TEST_F(SimScenario, NodeThatWentToAnotherUnitReachesThatUnit) {
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(std::wstring(hid_get_device_info(handle)->serial_number), L"QC7F0013");
     hid_close(handle);
+}
+
+// A bench that a shift changed, passed to a worker process as QUORL_SIM_DEVICES
+// (PresentScenario): the worker's own world has each unit at its port, with
+// its node and serial number, though a unit taken out left a gap that the
+// next one filled (the kernel gives the lowest hidraw number free).
+TEST_F(SimScenario, WorkerFindsTheBenchAsTheShiftLeftIt) {
+    std::string error;
+    ASSERT_TRUE(sim::LoadScenario("controller:at=3,controller:at=4,tivane:at=6,controller:at=5",
+                                  error))
+        << error;
+    hid_device* pulled = hid_open_path(world.devices.at(1)->Path().c_str());
+    ASSERT_NE(pulled, nullptr);
+    world.RemoveAtPort(4);
+    unsigned char report[65] = {0};
+    EXPECT_EQ(hid_send_feature_report(pulled, report, sizeof report), -1);
+    hid_close(pulled);
+    ASSERT_NE(sim::PlugScenarioEntry("controller:at=9", error), nullptr) << error;
+
+    using Unit = std::tuple<std::string, std::size_t, std::wstring>;
+    const auto units = [this] {
+        std::vector<Unit> seen;
+        for (const auto& device : world.devices) {
+            seen.emplace_back(sim::World::UsbPortName(device->usbPort), device->busPlace,
+                              device->Descriptor().serialNumber);
+        }
+        return seen;
+    };
+    const std::vector<Unit> expected = {
+        {PortName("3", "#USB(3)"), 0, L"QC7F0012"},
+        {PortName("6", "#USB(6)"), 2, L""},  // its application is a serial port
+        {PortName("5", "#USB(5)"), 3, L"QC7F0014"},
+        {PortName("9", "#USB(9)"), 1, L"QC7F0015"},
+    };
+    EXPECT_EQ(units(), expected);
+    const std::string tivanePort = world.usbEntries.at(0)->serialPort;
+    EXPECT_EQ(world.usbEntries.at(0)->serialNumber, "TV1C0093");
+
+    const std::string passed = sim::PresentScenario();
+    world.Reset();
+    ASSERT_TRUE(sim::LoadScenario(passed, error)) << passed << ": " << error;
+    EXPECT_EQ(units(), expected) << passed;
+    EXPECT_EQ(world.usbEntries.at(0)->serialPort, tivanePort);
 }
 
 }  // namespace
