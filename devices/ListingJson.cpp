@@ -19,10 +19,32 @@ constexpr const char* kProduct = "product";
 constexpr const char* kPath = "path";
 constexpr const char* kPort = "port";
 constexpr const char* kAccess = "access";
+constexpr const char* kEvent = "event";
 }  // namespace key
 
 nlohmann::ordered_json StringOrNull(const std::string& text) {
     return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+}
+
+// A device's fields, in the document's order.
+nlohmann::ordered_json DeviceFields(const ListedDevice& device) {
+    return {
+        {key::kKind, device.what.kind},
+        {key::kState, device.what.state},
+        {key::kVendorId, UsbIdText(device.vendorId)},
+        {key::kProductId, UsbIdText(device.productId)},
+        {key::kRelease, ReleaseText(device.release)},
+        {key::kSerial, StringOrNull(device.serialNumber)},
+        {key::kProduct, StringOrNull(device.product)},
+        {key::kPath, StringOrNull(device.path)},
+        {key::kPort, StringOrNull(device.port)},
+    };
+}
+
+// Device strings are not always valid UTF-8: a bad byte becomes U+FFFD
+// rather than an exception.
+std::string Dump(const nlohmann::ordered_json& json, int indent) {
+    return json.dump(indent, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 }  // namespace
@@ -30,21 +52,16 @@ nlohmann::ordered_json StringOrNull(const std::string& text) {
 std::string ListingJson(const std::vector<ListedDevice>& devices) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const ListedDevice& device : devices) {
-        list.push_back({
-            {key::kKind, device.what.kind},
-            {key::kState, device.what.state},
-            {key::kVendorId, UsbIdText(device.vendorId)},
-            {key::kProductId, UsbIdText(device.productId)},
-            {key::kRelease, ReleaseText(device.release)},
-            {key::kSerial, StringOrNull(device.serialNumber)},
-            {key::kProduct, StringOrNull(device.product)},
-            {key::kPath, StringOrNull(device.path)},
-            {key::kPort, StringOrNull(device.port)},
-            {key::kAccess, WordsFor(device.access).json},
-        });
+        nlohmann::ordered_json fields = DeviceFields(device);
+        fields[key::kAccess] = WordsFor(device.access).json;
+        list.push_back(std::move(fields));
     }
-    const nlohmann::ordered_json document = {{key::kDevices, list}};
-    // Keys in the documented order. Device strings are not always valid
-    // UTF-8: a bad byte becomes U+FFFD rather than an exception.
-    return document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    // Keys in the documented order.
+    return Dump({{key::kDevices, list}}, 2);
+}
+
+std::string DeviceEventJson(const std::string& event, const ListedDevice& device) {
+    nlohmann::ordered_json line = {{key::kEvent, event}};
+    line.update(DeviceFields(device));
+    return Dump(line, -1);
 }

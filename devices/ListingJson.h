@@ -12,3 +12,7 @@
 // give, access "ok", "denied", "failed" or "unknown" (a serial port on
 // Windows, never opened). Indented, ends without a newline.
 std::string ListingJson(const std::vector<ListedDevice>& devices);
+
+// One arrival or removal as a line of JSON: {"event", then the fields above
+// but access}, event "arrived" or "removed". One line, no newline.
+std::string DeviceEventJson(const std::string& event, const ListedDevice& device);

@@ -6,6 +6,7 @@
 #include "app/AccessHint.h"
 #include "app/Usage.h"
 #include "devices/DeviceSurvey.h"
+#include "devices/DeviceWatch.h"
 #include "devices/ListingJson.h"
 #include "devices/ListingText.h"
 
@@ -21,7 +22,7 @@ constexpr int kNoneListed = 1;
 constexpr int kUsageError = 2;
 
 void PrintUsage(std::ostream& out, const std::string& programPath) {
-    out << "usage: " << ProgramName(programPath) << " [--json]" << std::endl;
+    out << "usage: " << ProgramName(programPath) << " [--json] [--watch]" << std::endl;
     out << "Lists the connected devices of the Quorl family, one row each under a header:"
         << std::endl;
     out << "what each is and its state, USB IDs, firmware release, serial number, product"
@@ -30,10 +31,18 @@ void PrintUsage(std::ostream& out, const std::string& programPath) {
         << std::endl;
     out << "you can open it." << std::endl;
     out << "  --json     the same as one JSON document, for scripts" << std::endl;
+    out << "  --watch    stay up: first a line for each device present, then one as each"
+        << std::endl;
+    out << "             arrives or is removed (\"arrived  PORT  DEVICE  serial SERIAL\"),"
+        << std::endl;
+    out << "             until Ctrl+C; a unit that restarts into its bootloader shows as"
+        << std::endl;
+    out << "             removed and arrived. With --json, one JSON object a line." << std::endl;
     out << "  --version  the program's release" << std::endl;
     out << "  --help     this text" << std::endl;
-    out << "Exit status: 0 when a device is listed, 1 when none is, 2 on a usage error."
+    out << "Exit status: 0 when a device is listed, 1 when none is, 2 on a usage error;"
         << std::endl;
+    out << "0 when a watch is stopped." << std::endl;
 }
 
 }  // namespace
@@ -41,6 +50,7 @@ void PrintUsage(std::ostream& out, const std::string& programPath) {
 int RunDeviceListing(int argc, const char* const* argv) {
     const std::string programPath = argc > 0 ? argv[0] : "quorl-devices";
     bool json = false;
+    bool watch = false;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         if (word == "--help" || word == "-h") {
@@ -51,11 +61,17 @@ int RunDeviceListing(int argc, const char* const* argv) {
             std::cout << "quorl-devices " QUORL_VERSION << std::endl;
             return 0;
         }
-        if (word != "--json") {
+        if (word == "--json") {
+            json = true;
+        } else if (word == "--watch") {
+            watch = true;
+        } else {
             PrintUsage(std::cerr, programPath);
             return kUsageError;
         }
-        json = true;
+    }
+    if (watch) {
+        return WatchDevices(json);
     }
 
     const std::vector<ListedDevice> devices = SurveyFamilyDevices();

@@ -34,8 +34,7 @@ Row Cells(const ListedDevice& device) {
         access += " (" + platform::DeniedNode(device.path).reason + ")";
     }
     return {
-        device.what.kind == "unknown" ? device.what.kind
-                                      : device.what.kind + " " + device.what.state,
+        DeviceWhat(device.what),
         UsbIdText(device.vendorId) + ":" + UsbIdText(device.productId),
         ReleaseText(device.release),
         OrNone(device.serialNumber),
@@ -48,6 +47,10 @@ Row Cells(const ListedDevice& device) {
 }
 
 }  // namespace
+
+std::string DeviceWhat(const DeviceKind& what) {
+    return what.kind == "unknown" ? what.kind : what.kind + " " + what.state;
+}
 
 std::string OnOneLine(std::string text) {
     for (char& c : text) {

@@ -6,6 +6,10 @@
 
 #include "devices/DeviceSurvey.h"
 
+// What a device is and its state, as the listing's first column says it:
+// "controller bootloader"; "unknown" alone.
+std::string DeviceWhat(const DeviceKind& what);
+
 // bcdDevice as major.minor: 0x0104 is "1.04".
 std::string ReleaseText(std::uint16_t release);
 

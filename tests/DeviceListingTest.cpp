@@ -245,9 +245,9 @@ TEST_F(DeviceListing, UsageOnHelpAndOnAnythingElse) {
     world.Add<ControllerModel>();
     const RunResult help = RunListing({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.OutLines().at(0), "usage: quorl-devices [--json]");
+    EXPECT_EQ(help.OutLines().at(0), "usage: quorl-devices [--json] [--watch]");
     EXPECT_EQ(help.err, "");
-    EXPECT_EQ(help.OutLines().at(6), "  --version  the program's release");
+    EXPECT_EQ(help.OutLines().at(10), "  --version  the program's release");
     const RunResult version = RunListing({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.OutLines(), Transcript{"quorl-devices " QUORL_VERSION});
