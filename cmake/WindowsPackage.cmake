@@ -24,9 +24,11 @@ if(MINGW AND CMAKE_CROSSCOMPILING AND EXISTS ${QUORL_MINGW_RUNTIME_NOTICE})
 endif()
 
 # The notices of the header-only libraries compiled into the device listing
-# and the station (nlohmann-json, CLI11), from the Debian packages the cross
-# build takes them from.
-foreach(notice nlohmann-json:nlohmann-json3-dev CLI11:libcli11-dev)
+# and the station (nlohmann-json, CLI11; the bench map's toml++ and the
+# page's cpp-httplib), from the Debian packages the cross build takes them
+# from (cpp-httplib's header from its source package, of the same version).
+foreach(notice nlohmann-json:nlohmann-json3-dev CLI11:libcli11-dev toml++:libtomlplusplus-dev
+               cpp-httplib:libcpp-httplib-dev)
   string(REPLACE ":" ";" notice "${notice}")
   list(GET notice 0 notice_name)
   list(GET notice 1 notice_package)
@@ -35,12 +37,6 @@ foreach(notice nlohmann-json:nlohmann-json3-dev CLI11:libcli11-dev)
             DESTINATION licenses/${notice_name} RENAME COPYRIGHT.txt)
   endif()
 endforeach()
-
-# cpp-httplib's licence, for the station's page (header only, compiled in),
-# beside the header scripts/windows-env.sh takes from Debian's source package.
-if(QUORL_HTTPLIB_INCLUDE_DIR AND EXISTS ${QUORL_HTTPLIB_INCLUDE_DIR}/../LICENSE.txt)
-  install(FILES ${QUORL_HTTPLIB_INCLUDE_DIR}/../LICENSE.txt DESTINATION licenses/cpp-httplib)
-endif()
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME QuorlFirmwareUpdateApp)

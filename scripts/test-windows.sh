@@ -123,7 +123,8 @@ for entry in standard/QuorlFirmwareUpdateApp.exe compact/QuorlFirmwareUpdateApp.
              quorl-station.exe licenses/CLI11/COPYRIGHT.txt \
              README.md licenses/hidapi/LICENSE.txt licenses/hidapi/LICENSE-bsd.txt \
              licenses/hidapi/LICENSE-orig.txt licenses/hidapi/LICENSE-gpl3.txt \
-             licenses/nlohmann-json/COPYRIGHT.txt; do
+             licenses/nlohmann-json/COPYRIGHT.txt licenses/toml++/COPYRIGHT.txt \
+             licenses/cpp-httplib/COPYRIGHT.txt; do
   grep -qx "$top/$entry" <<<"$listing" || missing+=" $entry"
 done
 if [ -z "$missing" ]; then
@@ -251,29 +252,51 @@ for command in "QuorlFirmwareUpdateApp.exe -b" "QuorlFirmwareUpdateApp.exe -R" \
   fi
 done
 
-# The bench's page: the Windows program serves it under Wine on a port it
-# picks and prints; Linux reads it (tests/windows/dashboard_under_wine.py),
-# then ends the program as Ctrl+C does. From the download folder: the sockets'
-# DLLs come from the system, not from beside the program.
-page_program=("$downloads/dashboard-demo.exe" --port 0)
-set +e
-/usr/bin/python3 tests/windows/dashboard_under_wine.py station/dashboard/page -- \
-  wine "${page_program[@]}" >"$work/page.log" 2>&1
-page_status=$?
-set -e
-while IFS= read -r line; do
-  case $line in
-    "ok: "*) pass "page: ${line#ok: }" ;;
-    "FAILED: "*) fail "page: ${line#FAILED: }" ;;
-    *) echo "$line" ;;
-  esac
-done <"$work/page.log"
-if [ "$page_status" -ne 0 ] && ! grep -q '^FAILED: ' "$work/page.log"; then
-  fail "page: the check ended with status $page_status"
+# The bench's page: the Windows programs serve it under Wine on a port they
+# pick and print; Linux reads it (tests/windows/dashboard_under_wine.py),
+# then ends them as Ctrl+C does. From the download folder: the sockets' DLLs
+# come from the system, not from beside the program. The station serves it
+# idling on a bench of two empty slots, and ends through its own stop path.
+# page_check LABEL [--status N] -- PROGRAM ARGS...
+page_check() {
+  local label=$1 page_status
+  shift
+  set +e
+  /usr/bin/python3 tests/windows/dashboard_under_wine.py station/dashboard/page "$@" >"$work/page.log" 2>&1
+  page_status=$?
+  set -e
+  while IFS= read -r line; do
+    case $line in
+      "ok: "*) pass "$label: ${line#ok: }" ;;
+      "FAILED: "*) fail "$label: ${line#FAILED: }" ;;
+      *) echo "$line" ;;
+    esac
+  done <"$work/page.log"
+  if [ "$page_status" -ne 0 ] && ! grep -q '^FAILED: ' "$work/page.log"; then
+    fail "$label: the check ended with status $page_status"
+  fi
+}
+page_check "page demo" -- wine "$downloads/dashboard-demo.exe" --port 0
+run wine "$station" --help
+if grep -q -- '--dashboard' <<<"$out"; then
+  cat >"$work/bench.toml" <<'BENCH'
+name = "Bench under Wine"
+columns = 2
+
+[[slot]]
+label = "A1"
+port = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)"
+
+[[slot]]
+label = "A2"
+port = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)"
+BENCH
+  page_check "station's page" --status 0 -- wine "$downloads/quorl-station.exe" --bench "$work/bench.toml" \
+    --continuous --dashboard 127.0.0.1:0 -- samples/controller_firmware.bin
 fi
 loaded=$(cd "$downloads" && ls ./*.loaded 2>/dev/null || true)
 if [ -z "$loaded" ]; then
-  pass "the page served beside planted ws2_32.dll and mswsock.dll loads neither"
+  pass "the page served beside planted ws2_32.dll and mswsock.dll: neither loaded"
 else
   fail "the page's program loaded planted DLLs" "$loaded"
 fi

@@ -74,7 +74,6 @@ quorl_windows_httplib() {
   (cd "$deps" && dpkg-source --no-check -x "cpp-httplib_$QUORL_HTTPLIB_DEBIAN_VERSION.dsc" "$sources" >/dev/null)
   mkdir -p "$include"
   cp "$sources/httplib.h" "$include/"
-  cp "$sources/LICENSE" "$include/../LICENSE.txt"
   rm -rf "$sources"
 }
 

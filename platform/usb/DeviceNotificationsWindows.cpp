@@ -33,6 +33,15 @@ DWORD MillisecondsUntil(Clock::time_point until) {
     return static_cast<DWORD>(std::clamp<long long>(left, 0, INFINITE - 1));
 }
 
+// MinGW's std::this_thread::sleep_until on the steady clock sleeps once and
+// may wake a little before the time (by 0.65 ms, seen under Wine): again
+// until it has come.
+void SleepUntil(Clock::time_point until) {
+    while (Clock::now() < until) {
+        std::this_thread::sleep_until(until);
+    }
+}
+
 class NotifiedWatch : public UsbWatch {
 public:
     NotifiedWatch(HMODULE cfgmgr32, HANDLE changed, UnregisterNotification unregister)
@@ -72,7 +81,7 @@ public:
             if (waited != WAIT_TIMEOUT) {
                 // The event is this object's own; should the wait ever fail,
                 // say "changed" rather than go blind (the callers survey).
-                std::this_thread::sleep_until(std::min(until, Clock::now() + std::chrono::milliseconds(500)));
+                SleepUntil(std::min(until, Clock::now() + std::chrono::milliseconds(500)));
                 return true;
             }
             if (Clock::now() >= until) {
@@ -104,10 +113,10 @@ public:
 
     bool WaitForChange(Clock::time_point until) override {
         if (until < next_) {
-            std::this_thread::sleep_until(until);
+            SleepUntil(until);
             return false;
         }
-        std::this_thread::sleep_until(next_);
+        SleepUntil(next_);
         next_ += period_;
         if (next_ <= Clock::now()) {
             // A caller that came late gets one tick, not every one it missed.

@@ -1,12 +1,13 @@
 #!/usr/bin/python3
 """The bench's page served by a Windows program under Wine, read from Linux.
 
-    dashboard_under_wine.py PAGE_DIR -- wine PROGRAM.exe ARGS...
+    dashboard_under_wine.py PAGE_DIR [--status N] -- wine PROGRAM.exe ARGS...
 
 Starts the program (its standard input a pipe held open), learns its port
 from the address it prints, then reads the page, the state, the first
 message of the event stream, and is refused a write and a foreign Host. Ends
-the program as Ctrl+C would and checks that the port is closed then. Prints
+the program as Ctrl+C would and checks that the port is closed then (and
+that it ended with status N, for a program that serves its own stop). Prints
 "ok: ..." or "FAILED: ..." a check; exits 1 when any failed. Every wait has a
 deadline on the monotonic clock: the check never hangs.
 """
@@ -135,10 +136,13 @@ def check(page_dir, port):
 
 
 def main():
-    if len(sys.argv) < 4 or sys.argv[2] != "--":
+    arguments = sys.argv[1:]
+    if "--" not in arguments or arguments.index("--") not in (1, 3):
         print(__doc__, file=sys.stderr)
         return 2
-    page_dir, command = sys.argv[1], sys.argv[3:]
+    split = arguments.index("--")
+    page_dir, command = arguments[0], arguments[split + 1:]
+    want_status = int(arguments[2]) if split == 3 and arguments[1] == "--status" else None
     process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                stderr=subprocess.STDOUT)
     name = os.path.basename(command[1] if command[0] == "wine" else command[0])
@@ -157,8 +161,11 @@ def main():
             ended = True
         except subprocess.TimeoutExpired:
             ended = False
-        report(ended and (port is None or port_closed(port)),
-               f"{name} ends on Ctrl+C and its port is closed", "still running" if not ended else "")
+        status = process.returncode
+        report(ended and (port is None or port_closed(port)) and want_status in (None, status),
+               f"{name} ends on Ctrl+C" + ("" if want_status is None else f" with status {want_status}") +
+               " and its port is closed",
+               f"status {status}" if ended else "still running")
     finally:
         if process.poll() is None:
             process.kill()
