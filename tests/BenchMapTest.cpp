@@ -32,6 +32,11 @@ std::string OneSlotAt(const std::string& port) { return "name = \"B\"\ncolumns =
 const std::string kHub = "usb-0000:00:14.0-1.";
 const std::string kWindowsRoot = "PCIROOT(0)#PCI(1400)#USBROOT(0)";
 
+std::string Contents(const std::string& path) {
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
 struct MapRow {
     std::string what;
     std::string file;
@@ -47,6 +52,9 @@ TEST(BenchMap, LoadsOrRefusesWithFileAndLine) {
          "", 4},
         {"columns left out: one row of all the slots",
          "name = \"B\"\n" + Slot("A1", kHub + "1") + Slot("A2", kHub + "2") + Slot("A3", kHub + "3"), "", 3},
+#ifdef QUORL_SAMPLES_DIR
+        {"the samples map", Contents(QUORL_SAMPLES_DIR "/bench-2x4.toml"), "", 4},
+#endif
         {"deepest hub, highest port", OneSlotAt(kHub + "2.3.4.5.6.255"), ""},
         {"controller named without PCI", OneSlotAt("usb-xhci-hcd.0.auto-1.2"), ""},
         {"PCI bridges above the controller",
@@ -127,11 +135,6 @@ TEST(BenchMap, LoadsOrRefusesWithFileAndLine) {
     }
     const std::string missing = (std::filesystem::path(directory.Path()) / "none.toml").string();
     EXPECT_EQ(std::get<std::string>(LoadBenchMap(missing)), missing + ": cannot be read");
-}
-
-std::string Contents(const std::string& path) {
-    std::ifstream file(std::filesystem::path(path), std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 TEST(BenchMap, SavedInTheHandWrittenLayoutWholeOrNotAtAll) {

@@ -122,6 +122,11 @@ TEST(DeviceWatchProcess, BadShiftStopsTheProgramAtItsStart) {
         EXPECT_EQ(run.out, "") << row.shift;
         EXPECT_EQ(run.err, "QUORL_SIM_SHIFT: " + file.Path() + ":" + row.reason + "\n");
     }
+    // The sample shift of a rehearsal loads, and starts on an empty bench.
+    const ChildOutput sample = RunOnPipes(QUORL_SIM_DEVICES_PROGRAM, {},
+                                          {{"QUORL_SIM_SHIFT", QUORL_SAMPLES_DIR "/shift.txt"}});
+    EXPECT_EQ(sample.err, "");
+    EXPECT_EQ(sample.status, 1);
 }
 
 }  // namespace
