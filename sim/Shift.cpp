@@ -38,14 +38,18 @@ constexpr const char* kForms =
     "each line is \"at SECONDS plug KIND port P [serial S] [key=value...]\", "
     "\"at SECONDS unplug port P\" or \"at SECONDS stop\"";
 
-// Seconds as written: digits with a decimal point or without; none for any
-// other text.
+// Eleven and a half days: longer than any shift, and short enough that any
+// pace QUORL_SIM_SHIFT_SPEED takes keeps every time on the clock.
+constexpr double kLongestShift = 1e6;
+
+// Seconds as written, up to the longest shift: digits with a decimal point
+// or without; none for any other text.
 std::optional<double> Seconds(const std::string& text) {
     double seconds = 0;
     const auto [end, error] =
         std::from_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::fixed);
     if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds) ||
-        seconds < 0 || text[0] == '-') {
+        seconds < 0 || seconds > kLongestShift || text[0] == '-') {
         return std::nullopt;
     }
     return seconds;
@@ -62,7 +66,7 @@ public:
         }
         const std::optional<double> time = Seconds(words[1]);
         if (!time) {
-            return "\"" + words[1] + "\" is not a time in seconds, such as 6 or 0.5";
+            return "\"" + words[1] + "\" is not a time in seconds, such as 6 or 0.5 (at most 1000000)";
         }
         seconds = *time;
         const std::string& verb = words[2];

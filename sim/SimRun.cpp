@@ -1,6 +1,5 @@
 #include "sim/SimRun.h"
 
-#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
@@ -14,8 +13,12 @@ namespace sim {
 
 namespace {
 
-// The pace of the shift: QUORL_SIM_SHIFT_SPEED, a positive number; 1 when
-// unset, none when it is no such number.
+// The paces a shift can be played at, as factors of its own.
+constexpr double kSlowestPace = 0.001;
+constexpr double kFastestPace = 1e6;
+
+// The pace of the shift: QUORL_SIM_SHIFT_SPEED, a number from 0.001 to
+// 1000000; 1 when unset, none when it is no such number.
 std::optional<double> ShiftSpeed() {
     const char* text = std::getenv("QUORL_SIM_SHIFT_SPEED");
     if (text == nullptr) {
@@ -23,7 +26,7 @@ std::optional<double> ShiftSpeed() {
     }
     char* end = nullptr;
     const double speed = std::strtod(text, &end);
-    if (end == text || *end != '\0' || !(speed > 0) || !std::isfinite(speed)) {
+    if (end == text || *end != '\0' || !(speed >= kSlowestPace) || !(speed <= kFastestPace)) {
         return std::nullopt;
     }
     return speed;
@@ -58,7 +61,7 @@ int RunOverSimulatedDevices(int argc, const char* const* argv, Program program) 
         const std::optional<double> speed = ShiftSpeed();
         if (!speed) {
             std::cerr << "QUORL_SIM_SHIFT_SPEED: \"" << std::getenv("QUORL_SIM_SHIFT_SPEED")
-                      << "\" is not a positive number" << std::endl;
+                      << "\" is not a number from 0.001 to 1000000" << std::endl;
             return 2;
         }
         if (!LoadShift(shift, *speed, error)) {

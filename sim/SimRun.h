@@ -21,7 +21,8 @@
 // the bench, QUORL_SIM_DEVICES of the process names the devices then present,
 // so that a worker it starts finds its unit at its port. A bad file is named
 // with its line and the reason, and the program does not start (status 2).
-// QUORL_SIM_SHIFT_SPEED=N plays the shift N times as fast (a positive number).
+// QUORL_SIM_SHIFT_SPEED=N plays the shift N times as fast (N from 0.001 to
+// 1000000; times in the file go up to 1000000 s).
 #pragma once
 
 namespace sim {

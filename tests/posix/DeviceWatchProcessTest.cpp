@@ -105,7 +105,8 @@ TEST(DeviceWatchProcess, BadShiftStopsTheProgramAtItsStart) {
          "1: unknown setting \"bussy=2\" of simulated device controller"},
         {"at 1 plug controller port 3\nat 2 plug controller port 3\n",
          "2: port 3 holds the unit plugged in at line 1 until an unplug takes it out"},
-        {"at soon stop\n", "1: \"soon\" is not a time in seconds, such as 6 or 0.5"},
+        {"at soon stop\n", "1: \"soon\" is not a time in seconds, such as 6 or 0.5 (at most 1000000)"},
+        {"at 1e300 stop\n", "1: \"1e300\" is not a time in seconds, such as 6 or 0.5 (at most 1000000)"},
         {"at 1 unplug port 1.x\n",
          "1: \"1.x\" is not a hub port: a port number from 1 to 255, or up to six of them "
          "joined by dots for a port behind hubs, such as 1.2.3"},
