@@ -50,8 +50,11 @@ def learn_port(process):
         left = deadline - time.monotonic()
         if left <= 0:
             return None, seen
-        ready, _, _ = select.select([process.stdout], [], [], left)
+        ready, _, _ = select.select([process.stdout], [], [], min(left, 0.5))
         if not ready:
+            if process.poll() is not None:
+                # Ended: a process Wine started may still hold the pipe open.
+                return None, seen + f" (ended with status {process.returncode})".encode()
             continue
         chunk = os.read(process.stdout.fileno(), 4096)
         if not chunk:
