@@ -198,6 +198,12 @@ bool ControllerModel::OnBootloaderCommand(std::uint8_t code, const Bytes& payloa
                 return false;
             }
             std::copy(payload.begin(), payload.begin() + kUnitSerialLength, unitSerial.begin());
+            if (!serialWriteLost) {
+                const auto end = std::find(unitSerial.begin(), unitSerial.end(), 0);
+                const std::wstring serial(unitSerial.begin(), end);
+                descriptor.serialNumber = serial;
+                bootloaderDescriptor.serialNumber = serial;
+            }
             return true;
         default:
             return false;

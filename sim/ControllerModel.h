@@ -70,6 +70,9 @@ public:
     std::uint16_t startStatus = 0;              // status acknowledging the start
     std::optional<std::uint16_t> verifyStatus;  // forced verification status
     bool ignoreReboot = false;                  // application takes the magic but stays
+    // The unit serial number is what both states give as their USB serial
+    // number; a unit that loses it acknowledges -S and keeps its old one.
+    bool serialWriteLost = false;
     AckChannel ack;
 
     // What the device holds. While the world keeps memory bounded, received

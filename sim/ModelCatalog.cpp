@@ -25,7 +25,7 @@ constexpr std::array kCatalog = {
         "controller",
         "wired controller running its application (0x1102); settings busy=N start-status=S "
         "verify-status=S reboot-delay=MS fail-ack-reads=N short-acks=N malformed-acks=N "
-        "long-acks=N ignore-reboot=1 radio-app=0 radio-bootloader=0 radio-verify-status=S "
+        "long-acks=N ignore-reboot=1 serial-write-lost=1 radio-app=0 radio-bootloader=0 radio-verify-status=S "
         "swd-start-failures=N swd-fail-write-at=ADDR swd-fail-erase-at=ADDR "
         "swd-chip-erase-failures=N swd-flash-fill=BYTE serial=TEXT bootloader-serial=TEXT",
         PlugIn<ControllerModel, kApplication>, ApplyControllerSetting},

@@ -116,6 +116,8 @@ bool ApplyControllerSetting(SimDevice& device, const std::string& key, const std
         controller.ack.longReplies = static_cast<int>(number);
     } else if (key == "ignore-reboot") {
         controller.ignoreReboot = number != 0;
+    } else if (key == "serial-write-lost") {
+        controller.serialWriteLost = number != 0;
     } else if (key == "serial") {
         // The bootloader enumerates with the same serial number unless told otherwise.
         controller.descriptor.serialNumber = WideSerial(value);

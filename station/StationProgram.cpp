@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -27,10 +28,7 @@
 #include "station/Worker.h"
 #include "station/WorkerProtocol.h"
 #include "station/bench/BenchMap.h"
-#if __has_include("station/bench/LearnBench.h")
 #include "station/bench/LearnBench.h"
-#define QUORL_LEARN_BENCH_READY 1
-#endif
 #include "station/bench/SerialSupply.h"
 #include "station/bench/SlotStateMachine.h"
 #include "station/dashboard/DashboardServer.h"
@@ -815,16 +813,28 @@ private:
     Counters counters;
 };
 
+// The unit records of one run in a station's log, one a line, read when a
+// page asks for them: the log holds them all, the station's memory need not.
+std::string UnitRecordsOfRun(const std::string& logPath, const std::string& runId) {
+    std::ifstream log(logPath, std::ios::binary);
+    std::string records;
+    const std::string ofRun = "\"runId\":\"" + runId + "\"";
+    for (std::string line; std::getline(log, line);) {
+        // Records are written compact: their keys stand as "key":value.
+        if (line.find("\"kind\":\"unit\"") != std::string::npos && line.find(ofRun) != std::string::npos) {
+            records += line;
+            records += '\n';
+        }
+    }
+    return records;
+}
+
 // The words with the placeholder in place, for checking them as the tool would.
 std::vector<std::string> WordsToCheck(const StationOptions& options) {
     return NamesSerialPlaceholder(options.words) ? WithSerial(options.words, "QC7F0000") : options.words;
 }
 
 int LearnBenchMap(const StationOptions& options) {
-#ifndef QUORL_LEARN_BENCH_READY
-    (void)options;
-    return 2;
-#else
     LearnBenchRequest request;
     request.path = *options.learnBenchPath;
     request.labels = options.learnSlots;
@@ -840,7 +850,6 @@ int LearnBenchMap(const StationOptions& options) {
     const int status = LearnBench(request, system, std::cout, std::cerr);
     platform::StopRequestServed();
     return status;
-#endif
 }
 
 }  // namespace
@@ -1038,6 +1047,11 @@ int RunStation(const std::vector<std::string>& arguments, const StationTiming& t
             }
         }
         board = std::make_unique<quorl::dashboard::BenchBoard>(std::move(setup));
+        if (options.logPath) {
+            board->SetRecordsSource([path = *options.logPath, runId = context.runId] {
+                return UnitRecordsOfRun(path, runId);
+            });
+        }
         page = std::make_unique<quorl::dashboard::DashboardServer>(*board);
         std::string error;
         if (!page->Start(*pageAddress, error)) {

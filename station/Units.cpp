@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "device/UsbIds.h"
+#include "station/bench/SerialSupply.h"
 
 namespace {
 
@@ -262,8 +263,10 @@ Selection SelectUnits(const StationOptions& options, const Invocation& invocatio
     if (const std::optional<std::string> clash = RadioClash(invocation, selection.units)) {
         return Problem(2, *clash, {});
     }
-    // A serial number belongs to one unit: never the same one into several.
-    if (invocation.kind == CommandKind::SetUnitSerial && selection.units.size() > 1) {
+    // A serial number belongs to one unit: never the same one into several
+    // (with "{serial}", each unit is given its own).
+    if (invocation.kind == CommandKind::SetUnitSerial && selection.units.size() > 1 &&
+        !NamesSerialPlaceholder(options.words)) {
         return Problem(2,
                        "quorl-station: -S would write one serial number into " +
                            std::to_string(selection.units.size()) +

@@ -16,7 +16,7 @@ out=$("$staging/bin/QuorlFirmwareUpdateApp" -h)
 [ "$(printf '%s\n' "$out" | sed -n 2p)" = "usage: QuorlFirmwareUpdateApp -s [filename]" ] \
   || { echo "unexpected usage text:"; printf '%s\n' "$out"; exit 1; }
 
-[ "$("$staging/bin/quorl-devices" --help | sed -n 1p)" = "usage: quorl-devices [--json]" ] \
+[ "$("$staging/bin/quorl-devices" --help | sed -n 1p)" = "usage: quorl-devices [--json] [--watch]" ] \
   || { echo "the installed device listing does not run"; exit 1; }
 
 [ "$("$staging/bin/quorl-station" --help | sed -n 1p)" = "Runs one command of QuorlFirmwareUpdateApp on several units at once, each followed by its USB port, with one record per unit." ] \

@@ -92,11 +92,7 @@ json BenchBoard::Snapshot() const {
     for (const auto& tile : tiles_) {
         tiles.push_back(TileJson(tile));
     }
-    json records = json::array();
-    const std::size_t first = records_.size() > kRecordsShown ? records_.size() - kRecordsShown : 0;
-    for (std::size_t i = first; i < records_.size(); ++i) {
-        records.push_back(json::parse(records_[i]));
-    }
+    json records = json(shown_);
     return {{"bench",
              {{"name", setup_.name},
               {"command", setup_.command},
@@ -149,9 +145,15 @@ json BenchBoard::ApplyToTile(const std::string& kind, const json& event, Tile& t
         Tile fresh;
         fresh.slot = tile.slot;
         if (kind == "arrived") {
-            fresh.phase = "arrived";
+            // A unit the command does not serve stays in its slot, untouched.
+            const auto served = event.find("served");
+            const bool notServed = served != event.end() && served->is_boolean() && !served->get<bool>();
+            fresh.phase = notServed ? "not served" : "arrived";
             SetIfGiven(fresh.serial, event, "serial");
             SetIfGiven(fresh.releaseBefore, event, "release");
+            if (notServed) {
+                SetIfGiven(fresh.reason, event, "reason");
+            }
         }
         tile = std::move(fresh);
     } else if (kind == "started") {
@@ -200,19 +202,25 @@ json BenchBoard::ApplyToTile(const std::string& kind, const json& event, Tile& t
         } else {
             ++failed_;
         }
-        json record = json{{"slot", tile.slot},
-                           {"serial", tile.serial},
-                           {"result", tile.result},
-                           {"reason", tile.reason},
-                           {"release_before", tile.releaseBefore},
-                           {"release_after", tile.releaseAfter},
-                           {"elapsed_s", tile.elapsedSeconds}};
+        // The page lists what a person reads of a unit; the whole record
+        // (the command's every line) is the log's, and /records.jsonl's.
+        json shown = json{{"slot", tile.slot},
+                          {"serial", tile.serial},
+                          {"result", tile.result},
+                          {"reason", tile.reason},
+                          {"release_before", tile.releaseBefore},
+                          {"release_after", tile.releaseAfter},
+                          {"elapsed_s", tile.elapsedSeconds}};
         const auto given = event.find("record");
-        if (given != event.end() && given->is_object()) {
-            record = *given;
+        records_.push_back(given != event.end() && given->is_object() ? given->dump() : shown.dump());
+        if (records_.size() > kRecordsKept) {
+            records_.pop_front();
         }
-        records_.push_back(record.dump());
-        change["record"] = std::move(record);
+        shown_.push_back(shown);
+        if (shown_.size() > kRecordsShown) {
+            shown_.pop_front();
+        }
+        change["record"] = std::move(shown);
         change["counters"] = CountersJson();
     } else {
         return nullptr;
@@ -250,7 +258,20 @@ json BenchBoard::ApplyNotice(const json& event) {
     return {{"notices", NoticesJson()}};
 }
 
+void BenchBoard::SetRecordsSource(std::function<std::string()> source) {
+    std::lock_guard lock(mutex_);
+    recordsSource_ = std::move(source);
+}
+
 std::string BenchBoard::RecordsJsonLines() const {
+    std::function<std::string()> source;
+    {
+        std::lock_guard lock(mutex_);
+        source = recordsSource_;
+    }
+    if (source) {
+        return source();
+    }
     std::lock_guard lock(mutex_);
     std::string lines;
     for (const auto& record : records_) {

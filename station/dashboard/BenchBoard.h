@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -42,6 +44,8 @@ struct BenchSetup {
 class BenchBoard {
 public:
     static constexpr std::size_t kRecordsShown = 50;
+    // Whole records kept for /records.jsonl when no log serves them.
+    static constexpr std::size_t kRecordsKept = 200;
     static constexpr std::size_t kNoticesKept = 20;
 
     explicit BenchBoard(BenchSetup setup);
@@ -54,8 +58,12 @@ public:
     // event changes nothing (unknown kind or slot, malformed fields).
     nlohmann::json Apply(const nlohmann::json& event);
 
-    // Every record of this run, one JSON object a line.
+    // The records of this run, one JSON object a line: from the source when
+    // one is set (the station's log, read on request), or the latest
+    // kRecordsKept that the ended events carried.
     std::string RecordsJsonLines() const;
+    // Called on an HTTP thread, never under the board's lock.
+    void SetRecordsSource(std::function<std::string()> source);
 
 private:
     struct Tile {
@@ -85,7 +93,9 @@ private:
     long long passed_ = 0;
     long long failed_ = 0;
     double unitsPerHour_ = 0;
-    std::vector<std::string> records_;  // each a dumped JSON object
+    std::deque<std::string> records_;  // each a dumped JSON object
+    std::deque<nlohmann::json> shown_;  // what the page lists of the latest units
+    std::function<std::string()> recordsSource_;
     std::vector<nlohmann::json> notices_;
 };
 

@@ -3,6 +3,7 @@
 // (QUORL_SIM_DEVICES). Each row is a bench, a command and what every unit's
 // record must say; the hazard the station exists for comes first: a unit
 // already in its bootloader beside one in its application.
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -435,3 +436,170 @@ TEST(StationInterrupt, RunningUnitFinishesOthersAreNotStarted) {
 }
 
 }  // namespace
+
+namespace {
+
+Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// A bench map of the slots, each at the simulator's hub port.
+TempFile BenchMapFile(const std::vector<std::pair<std::string, int>>& slots) {
+    std::string text = "name = \"Test bench\"\ncolumns = 2\n";
+    for (const auto& [label, port] : slots) {
+        text += "[[slot]]\nlabel = \"" + label + "\"\nport = \"" + Port(port) + "\"\n";
+    }
+    return TempFile(TextBytes(text), ".toml");
+}
+
+// The events of one kind or slot, as "event slot detail" lines, in order.
+Transcript SlotStory(const std::vector<nlohmann::json>& events, const std::string& slot) {
+    Transcript story;
+    for (const nlohmann::json& event : events) {
+        if (event.value("slot", "") != slot || event["event"] == "line" || event["event"] == "progress") {
+            continue;
+        }
+        std::string line = event["event"].get<std::string>();
+        if (event["event"] == "arrived" || event["event"] == "started") {
+            line += " " + event.value("serial", std::string("-"));
+        }
+        if (event["event"] == "ended") {
+            line += " " + event["outcome"].get<std::string>() + " " + event.value("reason", std::string());
+        }
+        story.push_back(line);
+    }
+    return story;
+}
+
+std::vector<nlohmann::json> EventsOf(const std::string& out) {
+    std::vector<nlohmann::json> events;
+    for (const std::string& line : Lines(out)) {
+        events.push_back(nlohmann::json::parse(line));
+    }
+    return events;
+}
+
+}  // namespace
+
+// A bench all shift: units arrive in the slots of a map and leave again. Each
+// is run once in its slot; a unit already in its bootloader is served, and
+// when it restarts into its application afterwards (gone from its port for
+// less than the grace, back with its serial number) it is neither removed
+// nor run again; a new unit in a slot is run at once, and a device at a port
+// the map does not name is left alone with one notice. The shift ends with a
+// stop request, as Ctrl+C. (Each worker drives a simulated world of its own:
+// the station sees a unit's restarts only as the shift plays them.)
+TEST(StationShift, EachUnitThatArrivesRunsOnceInItsSlot) {
+    const TempFile image(ControllerImage::Pattern(1000).file);
+    const TempFile map = BenchMapFile({{"A1", 1}, {"A2", 2}, {"B1", 3}, {"B2", 4}});
+    const TempFile shift(TextBytes("at 0.2 plug controller port 1 serial QA1\n"
+                                   "at 0.2 plug controller-bootloader port 2 serial QB1\n"
+                                   "at 0.4 plug controller port 3 serial QF1 verify-status=1\n"
+                                   "at 0.4 plug controller port 5 serial QX1\n"
+                                   "at 0.5 plug dongle-bootloader port 4\n"
+                                   "at 1.5 unplug port 2\n"
+                                   "at 1.7 plug controller port 2 serial QB1\n"
+                                   "at 2.0 unplug port 1\n"
+                                   "at 2.1 plug controller port 1 serial QA2\n"
+                                   "at 4 stop\n"),
+                         ".txt");
+    const StationRun run = RunStationOn(
+        "none",
+        {"--bench", map.Path(), "--continuous", "--removal-grace", "0.5", "--events", "--",
+         image.Path()},
+        {{"QUORL_SIM_SHIFT", shift.Path()}});
+    SCOPED_TRACE(run.output.out + run.output.err);
+    EXPECT_EQ(run.output.status, 0);
+    const std::vector<nlohmann::json> events = EventsOf(run.output.out);
+    EXPECT_EQ(SlotStory(events, "A1"), (Transcript{"arrived QA1", "started QA1", "ended succeeded ",
+                                                   "removed", "arrived QA2", "started QA2",
+                                                   "ended succeeded "}));
+    EXPECT_EQ(SlotStory(events, "A2"), (Transcript{"arrived QB1", "started QB1", "ended succeeded "}));
+    EXPECT_EQ(SlotStory(events, "B1"),
+              (Transcript{"arrived QF1", "started QF1", "ended failed Error updating firmware."}));
+    // A dongle is no unit for a controller image: shown, never run.
+    EXPECT_EQ(SlotStory(events, "B2"), Transcript{"arrived -"});
+    Transcript notices;
+    for (const nlohmann::json& event : events) {
+        if (event["event"] == "notice") {
+            notices.push_back(event["text"]);
+        } else if (event["event"] == "arrived" && event["slot"] == "B2") {
+            EXPECT_EQ(event["served"], false);
+            EXPECT_EQ(event["reason"], "dongle bootloader, which this command does not serve");
+        }
+    }
+    EXPECT_EQ(notices, (Transcript{"quorl-station: left alone: " + Port(5) +
+                                       ": controller application, serial QX1, at a port the bench "
+                                       "map does not name",
+                                   "quorl-station: stopping"}));
+    // The log: every unit's record with its slot, and the last counters the same.
+    Transcript slots;
+    for (const nlohmann::json& record : run.records) {
+        slots.push_back(record["slot"].get<std::string>() + " " + record["outcome"].get<std::string>());
+    }
+    std::sort(slots.begin(), slots.end());
+    EXPECT_EQ(slots, (Transcript{"A1 succeeded", "A1 succeeded", "A2 succeeded", "B1 failed"}));
+    EXPECT_EQ(run.run["continuous"], true);
+    EXPECT_EQ(run.run["bench"]["name"], "Test bench");
+    nlohmann::json counters;
+    for (const nlohmann::json& event : events) {
+        if (event["event"] == "counters") {
+            counters = event;
+        }
+    }
+    EXPECT_EQ(counters["passed"], 3);
+    EXPECT_EQ(counters["failed"], 1);
+    EXPECT_EQ(counters["yield"], 75.0);
+}
+
+// Serial numbers for a shift: each unit its own, counted up or taken from a
+// list, never one twice across runs that share a log, and a unit whose
+// serial number reads back otherwise fails.
+TEST(StationSerials, EachUnitItsOwnNeverOneTwice) {
+    const TempDirectory claims;
+    const std::string log = TempPath(".jsonl");
+    const auto given = [&](const std::string& devices, const std::vector<std::string>& source) {
+        std::vector<std::string> args = {"--all", "--log", log};
+        args.insert(args.end(), source.begin(), source.end());
+        args.insert(args.end(), {"--", "-S", "{serial}"});
+        const ChildOutput output = RunOnPipes(QUORL_SIM_STATION, args,
+                                              {{"QUORL_SIM_DEVICES", devices},
+                                               {"QUORL_PORT_CLAIMS", claims.Path()}});
+        std::map<std::string, std::string> byPort;  // port: given, read back, outcome
+        for (const nlohmann::json& record : ReadRecords(log)) {
+            if (record["kind"] == "unit") {
+                byPort[record["port"]] = record.value("serialGiven", "-") + " " +
+                                         (record["serialReadBack"].is_string()
+                                              ? record["serialReadBack"].get<std::string>()
+                                              : "-") +
+                                         " " + record["outcome"].get<std::string>();
+            }
+        }
+        return std::make_pair(output, byPort);
+    };
+    const std::string two = "controller-bootloader:serial=QA1,controller-bootloader:serial=QA2";
+    auto [first, firstUnits] = given(two, {"--serials", "QC7F0998"});
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(firstUnits, (std::map<std::string, std::string>{{Port(1), "QC7F0998 QC7F0998 succeeded"},
+                                                              {Port(2), "QC7F0999 QC7F0999 succeeded"}}));
+    // The same log: the count goes on past what was given, keeping its width.
+    auto [second, secondUnits] = given(two, {"--serials", "QC7F0998"});
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(secondUnits[Port(1)], "QC7F1000 QC7F1000 succeeded");
+    EXPECT_EQ(secondUnits[Port(2)], "QC7F1001 QC7F1001 succeeded");
+    // A list: those already given are passed over; too few left is refused
+    // before anything is sent.
+    const TempFile list(TextBytes("# spare labels\nQC7F0999\nQL0001\n\nQL0002\n"), ".txt");
+    auto [third, thirdUnits] = given(two, {"--serials-from", list.Path()});
+    EXPECT_EQ(third.status, 0) << third.err;
+    EXPECT_EQ(thirdUnits[Port(1)], "QL0001 QL0001 succeeded");
+    EXPECT_EQ(thirdUnits[Port(2)], "QL0002 QL0002 succeeded");
+    auto [fourth, fourthUnits] = given(two, {"--serials-from", list.Path()});
+    EXPECT_EQ(fourth.status, 2);
+    EXPECT_EQ(Lines(fourth.err), Transcript{"quorl-station: 2 units, and 0 serial numbers left in " +
+                                            list.Path() + ": nothing was sent"});
+    // A unit that keeps its old serial number although it took the command.
+    auto [lost, lostUnits] = given("controller-bootloader:serial=QA1:serial-write-lost=1",
+                                   {"--serials", "QR0001"});
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_EQ(lostUnits[Port(1)], "QR0001 QA1 failed");
+    std::remove(log.c_str());
+}

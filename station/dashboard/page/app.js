@@ -63,6 +63,7 @@ function tileState(tile) {
   if (tile.result === 'PASS') return 'pass';
   if (tile.result === 'FAIL') return 'fail';
   if (tile.phase === 'empty' || tile.phase === 'arrived') return tile.phase;
+  if (tile.phase === 'not served') return 'notserved';
   return 'running';
 }
 
@@ -101,7 +102,8 @@ function renderTile(tile) {
   view.serial.className = shown === 'empty' ? 'serial empty' : 'serial';
   view.phase.textContent = shown === 'empty' ? '' : tile.phase;
   view.line.textContent = tile.line || '';
-  view.reason.textContent = tile.result === 'FAIL' ? (tile.reason || 'failed') : '';
+  view.reason.textContent = tile.result === 'FAIL' ? (tile.reason || 'failed')
+    : shown === 'notserved' ? tile.reason || '' : '';
   const percent = tile.percent === null ? 0 : tile.percent;
   view.fill.style.width = percent + '%';
   view.bar.setAttribute('role', 'progressbar');
