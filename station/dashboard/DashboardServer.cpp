@@ -47,26 +47,32 @@ thread_local bool tlsRefusing = false;
 // and never delays those already served.
 class BoundedTaskQueue : public httplib::TaskQueue {
 public:
-    BoundedTaskQueue(std::size_t serving, std::size_t refusing) : servingLimit_(serving) {
+    // Tells through ready once every thread is there to take a connection.
+    BoundedTaskQueue(std::size_t serving, std::size_t refusing, std::atomic<bool>& ready)
+        : servingLimit_(serving) {
         for (std::size_t i = 0; i < serving; ++i) {
             threads_.emplace_back([this] { Work(serve_, false); });
         }
         for (std::size_t i = 0; i < refusing; ++i) {
             threads_.emplace_back([this] { Work(refuse_, true); });
         }
+        ready = true;
     }
 
+    // Runs on the accepting thread: it wakes one thread of the set that
+    // takes the connection, rather than every thread for each connection
+    // of a crowd while the accepting thread waits its turn.
     void enqueue(std::function<void()> fn) override {
+        Jobs* jobs = &refuse_;
         {
             std::lock_guard lock(mutex_);
             if (inService_ < servingLimit_) {
                 ++inService_;
-                serve_.push_back(std::move(fn));
-            } else {
-                refuse_.push_back(std::move(fn));
+                jobs = &serve_;
             }
+            jobs->waiting.push_back(std::move(fn));
         }
-        ready_.notify_all();
+        jobs->ready.notify_one();
     }
 
     void shutdown() override {
@@ -74,7 +80,8 @@ public:
             std::lock_guard lock(mutex_);
             shuttingDown_ = true;
         }
-        ready_.notify_all();
+        serve_.ready.notify_all();
+        refuse_.ready.notify_all();
         for (auto& thread : threads_) {
             thread.join();
         }
@@ -82,16 +89,21 @@ public:
     }
 
 private:
-    void Work(std::deque<std::function<void()>>& jobs, bool refusing) {
+    struct Jobs {
+        std::deque<std::function<void()>> waiting;
+        std::condition_variable ready;
+    };
+
+    void Work(Jobs& jobs, bool refusing) {
         tlsRefusing = refusing;
         std::unique_lock lock(mutex_);
         while (true) {
-            ready_.wait(lock, [&] { return !jobs.empty() || shuttingDown_; });
-            if (jobs.empty()) {
+            jobs.ready.wait(lock, [&] { return !jobs.waiting.empty() || shuttingDown_; });
+            if (jobs.waiting.empty()) {
                 return;  // shutting down, and every accepted socket has been answered
             }
-            auto job = std::move(jobs.front());
-            jobs.pop_front();
+            auto job = std::move(jobs.waiting.front());
+            jobs.waiting.pop_front();
             lock.unlock();
             job();  // answers the connection and closes its socket
             lock.lock();
@@ -103,15 +115,16 @@ private:
 
     const std::size_t servingLimit_;
     std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<std::function<void()>> serve_;
-    std::deque<std::function<void()>> refuse_;
+    Jobs serve_;
+    Jobs refuse_;
     std::size_t inService_ = 0;
     bool shuttingDown_ = false;
     std::vector<std::thread> threads_;
 };
 
 constexpr std::size_t kRefusingThreads = 2;
+
+constexpr const char* kHeadersTooLarge = "Request headers too large.\n";
 
 // One page's event stream: messages wait here until its thread writes them.
 struct Stream {
@@ -133,6 +146,7 @@ struct DashboardServer::Impl {
     std::string host;
     int port = 0;
     std::atomic<long long> listeningSocket{-1};
+    std::atomic<bool> threadsReady{false};
     std::atomic<bool> stopping{false};
 
     // Held while applying an event and sending its change, and while a new
@@ -198,7 +212,7 @@ struct DashboardServer::Impl {
             return refuse(503, "Too many connections to this bench's page.\n");
         }
         if (HeaderBytes(request) > limits.headerBytes) {
-            return refuse(431, "Request headers too large.\n");
+            return refuse(431, kHeadersTooLarge);
         }
         if (!HostAllowed(request)) {
             return refuse(421, "This bench's page is served under its own address only.\n");
@@ -259,17 +273,39 @@ struct DashboardServer::Impl {
     }
 
     void Route() {
-        server.new_task_queue = [this] { return new BoundedTaskQueue(limits.clients, kRefusingThreads); };
+        server.new_task_queue = [this] {
+            return new BoundedTaskQueue(limits.clients, kRefusingThreads, threadsReady);
+        };
         server.set_socket_options([this](socket_t socket) {
             platform::PrepareListeningSocket(static_cast<std::uintptr_t>(socket));
             listeningSocket = static_cast<long long>(socket);
         });
         server.set_payload_max_length(limits.headerBytes);
+        // One request a connection: httplib keeps a connection open for the
+        // next request whatever the response says, so a refused client that
+        // stays connected would hold a refusing thread (and an idle browser
+        // a serving place) until the keep-alive ran out. A page's handful of
+        // requests on loopback costs nothing more this way. The first
+        // request is waited for no longer than the keep-alive time, each
+        // read and write no longer than its timeout.
+        server.set_keep_alive_max_count(1);
         server.set_keep_alive_timeout(2);
         server.set_read_timeout(3, 0);
         server.set_write_timeout(3, 0);
         server.set_pre_routing_handler(
             [this](const httplib::Request& request, httplib::Response& response) { return Screen(request, response); });
+        // httplib answers 400 itself when a header line is longer than it
+        // takes (8 KiB) after a request line it understood (it sets the
+        // path last): say why.
+        server.set_error_handler(httplib::Server::HandlerWithResponse(
+            [](const httplib::Request& request, httplib::Response& response) {
+                if (response.status != 400 || request.path.empty()) {
+                    return httplib::Server::HandlerResponse::Unhandled;
+                }
+                response.status = 431;
+                response.set_content(kHeadersTooLarge, "text/plain; charset=utf-8");
+                return httplib::Server::HandlerResponse::Handled;
+            }));
         auto file = [this](const char* path, const char* body, const char* type) {
             server.Get(path, [body, type](const httplib::Request&, httplib::Response& response) {
                 response.set_content(body, type);
@@ -313,10 +349,15 @@ bool DashboardServer::Start(const DashboardAddress& address, std::string& error)
                 " (is the port in use, or the address not this computer's?)";
         return false;
     }
+    // Once more now that it listens: the queue of connections waiting to be
+    // accepted made as long as the system allows, so that a crowd of
+    // browsers is answered at once rather than retried a second later.
+    platform::PrepareListeningSocket(static_cast<std::uintptr_t>(impl_->listeningSocket.load()));
     impl_->listener = std::thread([this] { impl_->server.listen_after_bind(); });
-    // A Stop() before the thread is listening would find nothing to stop.
+    // A Stop() before the thread is listening would find nothing to stop; and
+    // a connection before the connections' threads are there would wait.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!impl_->server.is_running() && std::chrono::steady_clock::now() < deadline) {
+    while (!(impl_->server.is_running() && impl_->threadsReady) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
