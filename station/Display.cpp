@@ -166,6 +166,12 @@ void StationDisplay::Line(const UnitRun& run, const UnitLine& line) {
     stream << run.Name() << ": " << line.text << std::endl;
 }
 
+void StationDisplay::SlotLine(const std::string& name, const std::string& text) {
+    if (mode == Mode::Lines) {
+        out << name << ": " << text << std::endl;
+    }
+}
+
 void StationDisplay::Ended(const UnitRun&, const Record& record) {
     if (mode == Mode::Json) {
         out << RecordLine(record) << std::endl;

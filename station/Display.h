@@ -29,6 +29,9 @@ public:
 
     void Notice(const std::string& line);
     void Line(const UnitRun& run, const UnitLine& line);
+    // What becomes of a bench's slot, as a line behind its name ("A1:
+    // arrived: ...", "A1: removed"), in the lines mode only.
+    void SlotLine(const std::string& name, const std::string& text);
     void Ended(const UnitRun& run, const Record& record);
     // The live rows (one a unit, or one a slot of a bench), and a footer
     // line under them (the bench's counters), at most a few times a second

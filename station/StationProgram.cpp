@@ -598,6 +598,11 @@ private:
             }
         }
         s.display.Ended(run, record);
+        if (s.options.continuous) {
+            s.display.SlotLine(run.Name(), outcome == "succeeded" ? std::string("PASS")
+                                           : outcome == "failed"  ? "FAIL: " + reason
+                                                                  : "not started: " + reason);
+        }
         (outcome == "succeeded" ? counters.passed
          : outcome == "failed"  ? counters.failed
                                 : counters.notStarted)++;
@@ -719,6 +724,7 @@ private:
 
     void Handle(Slot& slot, const SlotEvents& events) {
         if (events.removed) {
+            s.display.SlotLine(slot.Name(), "removed");
             s.events.Emit({{"event", "removed"}, {"slot", slot.Name()}, {"port", slot.port}});
             ForgetRun(slot);
             slot.startWanted = false;
@@ -726,6 +732,8 @@ private:
         if (events.newUnit) {
             ForgetRun(slot);
             const bool served = slot.machine.State() != SlotState::NotServed;
+            s.display.SlotLine(slot.Name(), served ? "arrived: " + slot.seen.Description()
+                                                   : "not served: " + slot.machine.WhyNotServed());
             s.events.Emit(ArrivedEvent(slot.Name(), slot.seen, served, slot.machine.WhyNotServed()));
         }
         if (events.startWorker && stopRequests.load() == 0) {
