@@ -210,17 +210,18 @@ struct LearnRow {
     std::vector<std::string> labels;
     std::vector<Survey> surveys;
     int status;
-    std::string out;  // FILE stands for the map's path, DIR for its folder
+    std::string out;  // FILE stands for the map's path, FOLDER for its folder
     std::string err;
     std::vector<BenchSlot> learned;  // the map written; empty when none is
     int columns = 0;                 // of the map written
-    LearnBenchRequest request = {};  // its columns and name; the path is the row's file
+    int askedColumns = 0;            // --columns; 0 when not given
     std::string file = "bench.toml";
     bool mapThereBefore = false;
+    std::string name = {};  // --name; none when empty
 };
 
 std::string Placed(std::string text, const std::string& path, const std::string& folder) {
-    for (const auto& [word, value] : {std::pair<std::string, std::string>{"FILE", path}, {"DIR", folder}}) {
+    for (const auto& [word, value] : {std::pair<std::string, std::string>{"FILE", path}, {"FOLDER", folder}}) {
         for (std::size_t at; (at = text.find(word)) != std::string::npos;) {
             text.replace(at, word.size(), value);
         }
@@ -243,7 +244,7 @@ TEST(BenchMap, LearnedSlotBySlotFromTheUnitsPluggedIn) {
         {"one unit moved from slot to slot; a change without a new port waited through", {"A1", "B1"},
          {{}, {Port(4)}, {}, {}, {Port(2)}}, 0,
          PlugAndLearn("A1", 4) + PlugAndLearn("B1", 2) + "Bench map of 2 slots written to FILE\n", "",
-         {{"A1", Port(4)}, {"B1", Port(2)}}, 1, {.name = "Line 2, bench 1"}},
+         {{"A1", Port(4)}, {"B1", Port(2)}}, 1, 0, "bench.toml", false, "Line 2, bench 1"},
         {"a port another slot has is refused and the slot still waits", {"A1", "A2"},
          {{}, {Port(1)}, {}, {Port(1)}, {}, {Port(2)}}, 0,
          PlugAndLearn("A1", 1) + PlugAndLearn("A2", 2) + "Bench map of 2 slots written to FILE\n",
@@ -258,12 +259,12 @@ TEST(BenchMap, LearnedSlotBySlotFromTheUnitsPluggedIn) {
          "quorl-station: interrupted: no bench map written\n", {}},
         {"Ctrl+C leaves the map there before as it was", {"A1"}, {{Port(9)}, kStop}, 1,
          "FILE is there already: it is replaced once every slot is learned\nPlug a unit into slot A1\n",
-         "quorl-station: interrupted: no bench map written\n", {}, 0, {}, "bench.toml", true},
+         "quorl-station: interrupted: no bench map written\n", {}, 0, 0, "bench.toml", true},
         {"a device whose port is unknown is told once and not learned", {"A1"},
          {{}, {"?/dev/hidraw7"}, {"?/dev/hidraw7", Port(3)}}, 0,
          PlugAndLearn("A1", 3) + "Bench map of 1 slot written to FILE\n",
          "quorl-station: the controller at /dev/hidraw7: its USB port is unknown, so it cannot be learned\n",
-         {{"A1", Port(3)}}, 5, {.columns = 5}},
+         {{"A1", Port(3)}}, 5, 5},
         {"two units at once are not guessed", {"A1", "A2"},
          {{}, {Port(1), Port(2)}, {Port(1)}, {}, {Port(2)}, {Port(2), Port(1)}}, 0,
          PlugAndLearn("A1", 2) + PlugAndLearn("A2", 1) + "Bench map of 2 slots written to FILE\n",
@@ -276,17 +277,17 @@ TEST(BenchMap, LearnedSlotBySlotFromTheUnitsPluggedIn) {
          "FILE is there already: it is replaced once every slot is learned\n" + PlugAndLearn("A1", 1) +
              PlugAndLearn("A2", 2) + PlugAndLearn("B1", 3) + PlugAndLearn("B2", 4) +
              "Bench map of 4 slots written to FILE, in place of the one there\n",
-         "", {{"A1", Port(1)}, {"A2", Port(2)}, {"B1", Port(3)}, {"B2", Port(4)}}, 2, {}, "bench.toml", true},
+         "", {{"A1", Port(1)}, {"A2", Port(2)}, {"B1", Port(3)}, {"B2", Port(4)}}, 2, 0, "bench.toml", true},
         {"a label twice", {"A1", "A1"}, {{}}, 2, "", "quorl-station: slot A1 is named twice\n", {}},
         {"a label with a space at its end", {"A1", "A2 "}, {{}}, 2, "",
          "quorl-station: slot label \"A2 \" is not 1 to 16 printable characters without spaces at the ends\n", {}},
         {"no labels", {}, {{}}, 2, "", "quorl-station: --learn-bench needs the slots' labels after --slots\n", {}},
         {"17 columns", {"A1"}, {{}}, 2, "", "quorl-station: --columns must be a whole number from 1 to 16\n", {},
-         0, {.columns = 17}},
-        {"no such folder", {"A1"}, {{}}, 2, "", "quorl-station: cannot write FILE: there is no folder DIR/no\n", {},
-         0, {}, "no/bench.toml"},
+         0, 17},
+        {"no such folder", {"A1"}, {{}}, 2, "", "quorl-station: cannot write FILE: there is no folder FOLDER\n", {},
+         0, 0, "no/bench.toml"},
         {"a folder named as the file", {"A1"}, {{}}, 2, "", "quorl-station: FILE is a folder, not a file\n", {},
-         0, {}, "."},
+         0, 0, "."},
     };
     for (const LearnRow& row : rows) {
         SCOPED_TRACE(row.what);
@@ -295,15 +296,14 @@ TEST(BenchMap, LearnedSlotBySlotFromTheUnitsPluggedIn) {
         if (row.mapThereBefore) {
             directory.Write(row.file, Text(kOldMap));
         }
-        LearnBenchRequest request = row.request;
-        request.path = path;
-        request.labels = row.labels;
+        const LearnBenchRequest request{path, row.labels, row.askedColumns, row.name};
         ScriptedBench bench(row.surveys);
         std::ostringstream out;
         std::ostringstream err;
         EXPECT_EQ(LearnBench(request, bench.System(), out, err), row.status);
-        EXPECT_EQ(out.str(), Placed(row.out, path, directory.Path()));
-        EXPECT_EQ(err.str(), Placed(row.err, path, directory.Path()));
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        EXPECT_EQ(out.str(), Placed(row.out, path, folder));
+        EXPECT_EQ(err.str(), Placed(row.err, path, folder));
         if (row.status == 2) {
             EXPECT_EQ(bench.taken, 0) << "a refused request surveys nothing";
         }
@@ -320,7 +320,7 @@ TEST(BenchMap, LearnedSlotBySlotFromTheUnitsPluggedIn) {
         const auto loaded = LoadBenchMap(path);
         ASSERT_TRUE(std::holds_alternative<BenchMap>(loaded)) << std::get<std::string>(loaded);
         const BenchMap& map = std::get<BenchMap>(loaded);
-        EXPECT_EQ(map.name, row.request.name.empty() ? "bench" : row.request.name);
+        EXPECT_EQ(map.name, row.name.empty() ? "bench" : row.name);
         EXPECT_EQ(map.columns, row.columns);
         ASSERT_EQ(map.slots.size(), row.learned.size());
         for (std::size_t slot = 0; slot < map.slots.size(); ++slot) {
