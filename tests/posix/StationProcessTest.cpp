@@ -32,6 +32,8 @@ namespace {
 // The simulator's name of hub port n on Linux.
 std::string Port(int n) { return "usb-0000:00:14.0-" + std::to_string(n); }
 
+Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
 struct StationRun {
     ChildOutput output;
     nlohmann::json run;                   // the log's record of the run itself
@@ -201,7 +203,39 @@ TEST(StationSelection, RefusedBeforeAnyUnitStarts) {
           "  " + Port(2) + "  controller bootloader, serial QC7F0013"},
          {"-S", "QC7F0099"}},
     };
-    for (const Row& row : rows) {
+    // A bench: its map and its serial numbers are checked before any unit.
+    const TempFile badMap(TextBytes("name = \"B\"\n[[slot]]\nlabel = \"A1\"\nport = \"usb-0000:00:14.0-1\"\n"
+                                    "[[slot]]\nlabel = \"A1\"\nport = \"usb-0000:00:14.0-2\"\n"),
+                          ".toml");
+    const TempFile map(TextBytes("name = \"B\"\n[[slot]]\nlabel = \"A1\"\nport = \"usb-0000:00:14.0-1\"\n"
+                                 "[[slot]]\nlabel = \"A2\"\nport = \"usb-0000:00:14.0-2\"\n"),
+                       ".toml");
+    const std::vector<Row> benchRows = {
+        {{"--bench", badMap.Path()}, "controller", 2,
+         {"quorl-station: the bench map " + badMap.Path() + ":6: label \"A1\" is already on line 3"}},
+        {{"--bench", map.Path(), "--slot", "B9"}, "controller", 2,
+         {"quorl-station: no slot B9 in the bench map " + map.Path() + "; its slots: A1 A2"}},
+        {{}, "controller-bootloader", 2,
+         {"quorl-station: the command names {serial}: say where each unit's serial number comes "
+          "from with --serials FIRST or --serials-from FILE"},
+         {"-S", "{serial}"}},
+        {{"--serials", "QC7F1000"}, "controller-bootloader", 2,
+         {"quorl-station: --serials and --serials-from give each unit its own serial number for "
+          "-S {serial}: the command does not name {serial}"},
+         {"-S", "QC7F0099"}},
+        {{"--serials", "QC7F"}, "controller-bootloader", 2,
+         {"quorl-station: \"QC7F\" does not end in digits to count up"}, {"-S", "{serial}"}},
+        {{"--continuous"}, "controller-bootloader", 2,
+         {"quorl-station: -S with one serial number would write it into every unit that arrives; "
+          "give each its own: -S {serial} with --serials FIRST or --serials-from FILE"},
+         {"-S", "QC7F0099"}},
+        {{"--continuous", "--dashboard", "0"}, "controller", 2,
+         {"quorl-station: the page shows the slots of a bench: name its map with --bench FILE "
+          "(quorl-station --learn-bench FILE --slots ... writes one)"}},
+    };
+    std::vector<Row> all = rows;
+    all.insert(all.end(), benchRows.begin(), benchRows.end());
+    for (const Row& row : all) {
         std::vector<std::string> args = row.options;
         args.push_back("--");
         if (row.words.empty()) {
@@ -438,8 +472,6 @@ TEST(StationInterrupt, RunningUnitFinishesOthersAreNotStarted) {
 }  // namespace
 
 namespace {
-
-Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 // A bench map of the slots, each at the simulator's hub port.
 TempFile BenchMapFile(const std::vector<std::pair<std::string, int>>& slots) {
