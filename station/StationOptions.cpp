@@ -40,8 +40,11 @@ ParsedStationLine ParseStationLine(const std::vector<std::string>& arguments) {
     app.formatter(std::make_shared<StationFormatter>());
     app.set_version_flag("--version", "quorl-station " QUORL_VERSION);
     app.footer("WORDS: the tool's command, as QuorlFirmwareUpdateApp takes it (an image file, "
-               "-b, -R, -S SERIAL, -s ...).\nExit status: 0 when every unit succeeded, 1 when any "
-               "failed, 2 on a usage error or an ambiguous selection.");
+               "-b, -R, -S SERIAL, -s ...); -S {serial} takes each unit's own from --serials or "
+               "--serials-from.\nExit status: 0 when every unit succeeded, 1 when any "
+               "failed, 2 on a usage error or an ambiguous selection; a continuous station, once "
+               "stopped, 0 when every record was written, 1 when one could not be.\n"
+               "quorl-station --learn-bench FILE --slots LABEL... writes a bench map.");
     bool everyUnit = false;
     auto* all = app.add_flag("--all", everyUnit, "every unit that the command serves");
     auto* ports = app.add_option("--port", options.ports, "the units at these USB ports")
