@@ -406,6 +406,10 @@ TEST(BenchSlot, FollowsEachUnitThroughItsRestartsRunAndRemoval) {
          {{0, Sees, "U1", Arrived, "new start"}, {0, Starts, "", Running, ""}, {10, Passes, "", Passed, ""},
           {20, Sees, "U2", NotServed, "removed new", "already up to date"},
           {30, Sees, "U3", Arrived, "removed new start"}}},
+        {"its command gave it a new serial number (-S): still the same unit",
+         {{0, Sees, "U1", Arrived, "new start"}, {0, Starts, "", Running, ""},
+          {100, Passes, "U9", Passed, ""}, {200, Sees, "U9", Passed, ""},
+          {300, Sees, "U2", Arrived, "removed new start"}}},
     };
     const auto t0 = std::chrono::steady_clock::time_point() + std::chrono::hours(1);
     for (const SlotRow& row : rows) {
@@ -422,8 +426,8 @@ TEST(BenchSlot, FollowsEachUnitThroughItsRestartsRunAndRemoval) {
                     break;
                 case SlotStep::SeesNothing: events = slot.Surveyed(now, std::nullopt); break;
                 case SlotStep::Starts: events = slot.WorkerStarted(now); break;
-                case SlotStep::Passes: events = slot.WorkerEnded(now, true); break;
-                case SlotStep::Fails: events = slot.WorkerEnded(now, false); break;
+                case SlotStep::Passes: events = slot.WorkerEnded(now, true, step.serial); break;
+                case SlotStep::Fails: events = slot.WorkerEnded(now, false, step.serial); break;
             }
             EXPECT_EQ(SlotStateName(slot.State()), SlotStateName(step.after));
             EXPECT_EQ(Said(events), step.events);

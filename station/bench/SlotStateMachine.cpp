@@ -41,6 +41,11 @@ SlotEvents SlotStateMachine::WorkerEnded(TimePoint now, bool passed, const std::
     }
     state = passed ? SlotState::Passed : SlotState::Failed;
     if (!serialNow.empty()) {
+        // The last survey may predate the change: what it saw is the unit's
+        // old serial number, not another unit.
+        if (lastSeen && lastSeen->serialNumber == serialNumber) {
+            lastSeen->serialNumber = serialNow;
+        }
         serialNumber = serialNow;
     }
     return Settle(now);
