@@ -409,7 +409,8 @@ TEST(BenchSlot, FollowsEachUnitThroughItsRestartsRunAndRemoval) {
         {"its command gave it a new serial number (-S): still the same unit",
          {{0, Sees, "U1", Arrived, "new start"}, {0, Starts, "", Running, ""},
           {100, Passes, "U9", Passed, ""}, {200, Sees, "U9", Passed, ""},
-          {300, Sees, "U2", Arrived, "removed new start"}}},
+          {250, Sees, "U1", Passed, ""}, {300, Sees, "U2", Arrived, "removed new start"},
+          {400, Sees, "U1", Arrived, "removed new start"}}},
     };
     const auto t0 = std::chrono::steady_clock::time_point() + std::chrono::hours(1);
     for (const SlotRow& row : rows) {

@@ -1,5 +1,7 @@
 #include "station/bench/SlotStateMachine.h"
 
+#include <algorithm>
+
 std::string_view SlotStateName(SlotState state) {
     switch (state) {
         case SlotState::Empty: return "empty";
@@ -41,10 +43,11 @@ SlotEvents SlotStateMachine::WorkerEnded(TimePoint now, bool passed, const std::
     }
     state = passed ? SlotState::Passed : SlotState::Failed;
     if (!serialNow.empty()) {
-        // The last survey may predate the change: what it saw is the unit's
-        // old serial number, not another unit.
-        if (lastSeen && lastSeen->serialNumber == serialNumber) {
-            lastSeen->serialNumber = serialNow;
+        // Its old serial number stays its own too: the last survey may
+        // predate the change, and a unit may give its old one until it
+        // enumerates again.
+        if (!serialNumber.empty()) {
+            otherSerials.push_back(serialNumber);
         }
         serialNumber = serialNow;
     }
@@ -54,6 +57,7 @@ SlotEvents SlotStateMachine::WorkerEnded(TimePoint now, bool passed, const std::
 SlotEvents SlotStateMachine::Arrive(const DeviceAtPort& device) {
     state = device.served ? SlotState::Arrived : SlotState::NotServed;
     serialNumber = device.serialNumber;
+    otherSerials.clear();
     whyNotServed = device.served ? std::string() : device.whyNotServed;
     return {.newUnit = true, .startWorker = device.served};
 }
@@ -68,11 +72,13 @@ SlotEvents SlotStateMachine::Settle(TimePoint now) {
         }
         state = SlotState::Empty;
         serialNumber.clear();
+        otherSerials.clear();
         whyNotServed.clear();
         return {.removed = true};
     }
     const std::string& seenSerial = lastSeen->serialNumber;
-    if (seenSerial.empty() || seenSerial == serialNumber) {
+    if (seenSerial.empty() || seenSerial == serialNumber ||
+        std::find(otherSerials.begin(), otherSerials.end(), seenSerial) != otherSerials.end()) {
         return {};
     }
     if (serialNumber.empty()) {

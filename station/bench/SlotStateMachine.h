@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 enum class SlotState { Empty, Arrived, Running, Passed, Failed, NotServed };
 
@@ -70,6 +71,8 @@ private:
     std::chrono::milliseconds grace;
     SlotState state = SlotState::Empty;
     std::string serialNumber;
+    // Serial numbers the unit gave before its command changed it: still its own.
+    std::vector<std::string> otherSerials;
     std::string whyNotServed;
     // The last survey's device, and since when the port has shown none.
     std::optional<DeviceAtPort> lastSeen;

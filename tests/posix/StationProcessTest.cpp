@@ -634,4 +634,27 @@ TEST(StationSerials, EachUnitItsOwnNeverOneTwice) {
     EXPECT_EQ(lost.status, 1);
     EXPECT_EQ(lostUnits[Port(1)], "QR0001 QA1 failed");
     std::remove(log.c_str());
+
+    // All shift: each unit that arrives gets the next one, once; a unit that
+    // stays is not taken for a new one when it still gives its old number.
+    const TempFile shift(TextBytes("at 0.2 plug controller-bootloader port 1 serial QA1\n"
+                                   "at 0.2 plug controller-bootloader port 2 serial QA2\n"
+                                   "at 2.5 stop\n"),
+                         ".txt");
+    const std::string shiftLog = TempPath(".jsonl");
+    const ChildOutput shiftRun = RunOnPipes(
+        QUORL_SIM_STATION,
+        {"--continuous", "--log", shiftLog, "--serials", "QS0001", "--", "-S", "{serial}"},
+        {{"QUORL_SIM_DEVICES", "none"}, {"QUORL_SIM_SHIFT", shift.Path()},
+         {"QUORL_PORT_CLAIMS", claims.Path()}});
+    EXPECT_EQ(shiftRun.status, 0) << shiftRun.err;
+    Transcript shiftUnits;
+    for (const nlohmann::json& record : ReadRecords(shiftLog)) {
+        if (record["kind"] == "unit") {
+            shiftUnits.push_back(record["port"].get<std::string>() + " " + record["serialGiven"].get<std::string>() +
+                                 " " + record["outcome"].get<std::string>());
+        }
+    }
+    EXPECT_EQ(shiftUnits, (Transcript{Port(1) + " QS0001 succeeded", Port(2) + " QS0002 succeeded"}));
+    std::remove(shiftLog.c_str());
 }
