@@ -1029,6 +1029,11 @@ int RunStation(const std::vector<std::string>& arguments, const StationTiming& t
         return map ? slotIndex(a.port) < slotIndex(b.port) : PortOrder(a.port, b.port);
     });
 
+    // From here a stop request ends the station its own way: even while the
+    // page starts, Ctrl+C never ends the process in the middle.
+    stopRequests = 0;
+    platform::OnStopRequest(OnStopRequest);
+
     // The page, before any unit starts: its tiles are there from the start.
     std::unique_ptr<quorl::dashboard::BenchBoard> board;
     std::unique_ptr<quorl::dashboard::DashboardServer> page;
@@ -1063,6 +1068,7 @@ int RunStation(const std::vector<std::string>& arguments, const StationTiming& t
         page = std::make_unique<quorl::dashboard::DashboardServer>(*board);
         std::string error;
         if (!page->Start(*pageAddress, error)) {
+            platform::StopRequestServed();
             return usage("the page cannot be served at " + *options.dashboard + ": " + error);
         }
     }
@@ -1100,8 +1106,6 @@ int RunStation(const std::vector<std::string>& arguments, const StationTiming& t
                    "error");
         }
     }
-    stopRequests = 0;
-    platform::OnStopRequest(OnStopRequest);
     int status = 0;
     {
         Station station(StationSetup{options, timing, invocation, std::move(context),
