@@ -10,34 +10,14 @@ Every wait is on a condition with a generous deadline: a slow machine only
 makes it slower, never red.
 """
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
-CHROMIUM = "/usr/bin/chromium"
-CHROMEDRIVER = "/usr/bin/chromedriver"
-SKIP = 77
-WAIT = 90  # seconds, for any one condition
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from browser import WAIT, Browser  # noqa: E402
+
 SLOTS = ["A1", "A2", "A3", "A4", "B1", "B2", "B3", "B4"]
-
-
-def skip(reason):
-    print(f"SKIPPED: {reason} (scripts/setup.sh installs chromium, chromium-driver and python3-selenium)")
-    sys.exit(SKIP)
-
-
-for path in (CHROMIUM, CHROMEDRIVER):
-    if not os.path.exists(path):
-        skip(f"{path} is not installed")
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.support.ui import WebDriverWait
-except ImportError:
-    skip("python3-selenium is not installed")
 
 
 class Demo:
@@ -82,35 +62,18 @@ def main():
     def lap(name):
         timings.append((name, time.monotonic() - started))
 
-    profile = tempfile.mkdtemp(prefix="dashboard-chromium-")
-    options = webdriver.ChromeOptions()
-    options.binary_location = CHROMIUM
-    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                     "--disable-background-networking", "--disable-component-update",
-                     "--disable-sync", "--disable-dev-shm-usage", "--window-size=1280,800",
-                     f"--user-data-dir={profile}"):
-        options.add_argument(argument)
-    demo = Demo(program, 0)
-    driver = None
+    browser = Browser()
+    demo = None
     try:
-        driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        demo = Demo(program, 0)
         lap("browser up")
-        wait = WebDriverWait(driver, WAIT, poll_frequency=0.1)
-
-        def text(element_id):
-            return driver.find_element(By.ID, element_id).text
-
-        def tile(slot):
-            return driver.find_element(By.CSS_SELECTOR, f'.tile[data-slot="{slot}"]')
-
-        def tile_states():
-            return [t.get_attribute("data-state") for t in driver.find_elements(By.CSS_SELECTOR, ".tile")]
+        driver, wait, text, tile, tile_states = (browser.driver, browser.wait, browser.text, browser.tile,
+                                                 browser.tile_states)
 
         driver.get(demo.url)
         wait.until(lambda d: text("connection") == "live" and len(tile_states()) == len(SLOTS))
         lap("page live")
-        labels = [t.get_attribute("data-slot") for t in driver.find_elements(By.CSS_SELECTOR, ".tile")]
-        assert labels == SLOTS, labels
+        assert browser.tile_labels() == SLOTS, browser.tile_labels()
         assert tile_states() == ["empty"] * len(SLOTS), tile_states()
         assert text("bench-name") == "Bench 3"
         assert "9f2c4e1a7b3d" in text("images") and "controller_v1.5.2.bin" in text("images")
@@ -119,22 +82,22 @@ def main():
         assert tile("B1").location["y"] > tile("A1").location["y"]
         assert tile("B1").location["x"] == tile("A1").location["x"]
 
-        driver.execute_script("window.notReloaded = true;")
+        browser.mark_page()
         demo.play()
         wait.until(lambda d: tile("A1").get_attribute("data-state") == "pass")
         lap("first PASS")
-        assert "PASS" in tile("A1").find_element(By.CLASS_NAME, "result").text
+        assert "PASS" in tile("A1").find_element("class name", "result").text
         assert "1.4.0" in tile("A1").text and "1.5.2" in tile("A1").text
         wait.until(lambda d: tile("B3").get_attribute("data-state") == "fail")
         failing = tile("B3")
-        assert "FAIL" in failing.find_element(By.CLASS_NAME, "result").text
-        assert "checksum mismatch after write" in failing.find_element(By.CLASS_NAME, "reason").text
+        assert "FAIL" in failing.find_element("class name", "result").text
+        assert "checksum mismatch after write" in failing.find_element("class name", "reason").text
         wait.until(lambda d: (text("passed"), text("failed"), text("units-per-hour"), text("yield"))
                    == ("7", "1", "96", "87.5 %"))
-        wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#records tr")) == 8)
+        wait.until(lambda d: len(browser.record_rows()) == 8)
         assert tile_states().count("pass") == 7 and tile_states().count("fail") == 1, tile_states()
         assert "set the unit aside" in text("notices")
-        assert driver.execute_script("return window.notReloaded === true;")
+        assert browser.page_not_reloaded()
         lap("run shown")
         driver.save_screenshot(os.path.join(build_dir, "dashboard.png"))
 
@@ -146,7 +109,7 @@ def main():
         # The new station's snapshot replaces everything the page showed.
         wait.until(lambda d: text("connection") == "live" and tile_states() == ["empty"] * len(SLOTS)
                    and text("passed") == "0")
-        assert len(driver.find_elements(By.CSS_SELECTOR, "#records tr")) == 0
+        assert len(browser.record_rows()) == 0
         lap("recovered after restart")
 
         # A tablet held upright: two tiles to a row.
@@ -158,10 +121,9 @@ def main():
         driver.save_screenshot(os.path.join(build_dir, "dashboard-tablet.png"))
         lap("tablet layout")
     finally:
-        if driver is not None:
-            driver.quit()
-        demo.kill()
-        shutil.rmtree(profile, ignore_errors=True)
+        browser.quit()
+        if demo is not None:
+            demo.kill()
     for name, seconds in timings:
         print(f"{seconds:7.2f} s  {name}")
     print("1 passed, 0 failed")
