@@ -11,8 +11,6 @@ constexpr int kMostJobs = 64;
 constexpr int kMostNamed = 1 << 16;
 constexpr const char* kWorkerFlag = "--worker";
 
-std::string EditionName(Edition edition) { return edition == Edition::Compact ? "compact" : "standard"; }
-
 // The usage line names the tool's words after "--", which CLI11 does not see.
 class StationFormatter : public CLI::Formatter {
 public:
@@ -196,7 +194,8 @@ std::vector<std::string> WorkerArguments(const StationOptions& options,
                                          const std::string& port, const std::string& serial,
                                          const std::vector<std::string>& imageSha256) {
     // Values joined to their option, so that none is taken for an option.
-    std::vector<std::string> words = {kWorkerFlag, "--edition=" + EditionName(options.edition),
+    std::vector<std::string> words = {kWorkerFlag,
+                                      std::string("--edition=") + EditionName(options.edition),
                                       "--unit-port=" + port};
     if (!serial.empty()) {
         words.push_back("--unit-serial=" + serial);

@@ -78,10 +78,6 @@ Record ImagesRecord(const RunContext& context) {
     return images;
 }
 
-const char* EditionText(Edition edition) {
-    return edition == Edition::Compact ? "compact" : "standard";
-}
-
 const char* SelectionText(StationOptions::Selection selection) {
     switch (selection) {
         case StationOptions::Selection::All:
@@ -148,7 +144,7 @@ Record RunRecord(const RunContext& context, const StationOptions& options,
     Record record = RecordOf("run", context);
     record["started"] = TimeOrNull(std::chrono::system_clock::now());
     record["host"] = context.host;
-    record["edition"] = EditionText(context.edition);
+    record["edition"] = EditionName(context.edition);
     record["words"] = context.words;
     record["images"] = ImagesRecord(context);
     Record chosen;
@@ -231,7 +227,7 @@ Record UnitRecord(const UnitRun& run, const RunContext& context) {
     // again after an update, its bootloader after -b.
     record["productIdAfter"] = productAfter;
 
-    record["edition"] = EditionText(context.edition);
+    record["edition"] = EditionName(context.edition);
     record["words"] = context.words;
     record["images"] = ImagesRecord(context);
     Record lines = Record::array();
