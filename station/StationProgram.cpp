@@ -618,7 +618,11 @@ private:
         if (!reason.empty()) {
             ended["reason"] = reason;
         }
-        if (record.contains("releaseAfter") && record["releaseAfter"].is_string()) {
+        // The release after, beside the one before, only when the unit shows
+        // in the state it arrived in: a bootloader's own release (a failed
+        // update, -b) is no release of the firmware it runs.
+        if (record["releaseAfter"].is_string() && !run.unit.devices.empty() &&
+            record["productIdAfter"] == UsbIdText(run.unit.devices.front().productId)) {
             ended["release"] = record["releaseAfter"];
         }
         s.events.Emit(ended);

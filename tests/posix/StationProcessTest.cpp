@@ -553,6 +553,10 @@ TEST(StationShift, EachUnitThatArrivesRunsOnceInItsSlot) {
     for (const nlohmann::json& event : events) {
         if (event["event"] == "notice") {
             notices.push_back(event["text"]);
+        } else if (event["event"] == "ended") {
+            // The release after only from the firmware the unit arrived with,
+            // never from the bootloader a failed update leaves it in.
+            EXPECT_EQ(event.contains("release"), event["slot"] == "A1") << event.dump();
         } else if (event["event"] == "arrived" && event["slot"] == "B2") {
             EXPECT_EQ(event["served"], false);
             EXPECT_EQ(event["reason"], "dongle bootloader, which this command does not serve");
