@@ -662,3 +662,28 @@ TEST(StationSerials, EachUnitItsOwnNeverOneTwice) {
     EXPECT_EQ(shiftUnits, (Transcript{Port(1) + " QS0001 succeeded", Port(2) + " QS0002 succeeded"}));
     std::remove(shiftLog.c_str());
 }
+
+// Learning a bench map as an operator does it: one unit into each slot in
+// turn, one taken out again; the map names the ports where they showed.
+TEST(StationLearnBench, EachSlotIsThePortWhereItsUnitShowed) {
+    const TempDirectory folder;
+    const std::string map = folder.Path() + "/bench.toml";
+    const TempFile shift(TextBytes("at 0.3 plug controller port 3 serial X1\n"
+                                   "at 0.6 plug controller port 1 serial X2\n"
+                                   "at 0.9 unplug port 3\n"
+                                   "at 1.2 plug controller port 4 serial X3\n"),
+                         ".txt");
+    const ChildOutput output =
+        RunOnPipes(QUORL_SIM_STATION, {"--learn-bench", map, "--slots", "A1", "A2", "A3", "--name", "Bench 7"},
+                   {{"QUORL_SIM_DEVICES", "none"}, {"QUORL_SIM_SHIFT", shift.Path()}});
+    EXPECT_EQ(output.status, 0) << output.err;
+    EXPECT_EQ(Lines(output.out),
+              (Transcript{"Plug a unit into slot A1", "Slot A1: " + Port(3), "Plug a unit into slot A2",
+                          "Slot A2: " + Port(1), "Plug a unit into slot A3", "Slot A3: " + Port(4),
+                          "Bench map of 3 slots written to " + map}));
+    std::ifstream written(map);
+    const std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("name = \"Bench 7\""), std::string::npos) << text;
+    EXPECT_LT(text.find(Port(3)), text.find(Port(1)));
+    EXPECT_LT(text.find(Port(1)), text.find(Port(4)));
+}
