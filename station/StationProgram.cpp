@@ -246,7 +246,11 @@ public:
                     }
                 }
             }
-            TakePipeEvents();
+            const bool waiting = requestsSeen == 0 && Running() < s.options.jobs &&
+                                 std::any_of(runs.begin(), runs.end(), [](const auto& entry) {
+                                     return entry.second.state == UnitRun::State::Waiting;
+                                 });
+            TakePipeEvents(waiting ? nextStart : Clock::now() + kLoopTick);
             Watch();
             s.display.Redraw(Rows(order), false, Footer());
         }
@@ -289,7 +293,9 @@ public:
                     nextStart = Clock::now() + s.timing.startStagger;
                 }
             }
-            TakePipeEvents();
+            // A unit waiting for its start waits for that only, not for
+            // the whole tick: a tray placed at once starts a stagger apart.
+            TakePipeEvents(StartsWaiting() ? nextStart : Clock::now() + kLoopTick);
             Watch();
             s.display.Redraw(SlotRows(), false, Footer());
         }
@@ -404,8 +410,11 @@ private:
         return true;
     }
 
-    void TakePipeEvents() {
-        for (PipeEvent& event : queue.Wait(kLoopTick)) {
+    // The workers' lines until the deadline, or the tick's end at the latest.
+    void TakePipeEvents(Clock::time_point until) {
+        const Clock::time_point now = Clock::now();
+        const Clock::duration wait = std::clamp<Clock::duration>(until - now, Clock::duration::zero(), kLoopTick);
+        for (PipeEvent& event : queue.Wait(wait)) {
             Take(event);
         }
     }
@@ -772,6 +781,12 @@ private:
             runs.erase(*slot.run);
         }
         slot.run.reset();
+    }
+
+    // Whether a unit that arrived waits for its start, and a job is free for it.
+    bool StartsWaiting() const {
+        return Running() < s.options.jobs &&
+               std::any_of(slots.begin(), slots.end(), [](const Slot& slot) { return slot.startWanted; });
     }
 
     // The unit that arrived first among those waiting, when a job is free.
