@@ -143,6 +143,18 @@ private:
     quorl::dashboard::DashboardServer* page;
 };
 
+// A notice of the station's own: on standard error and as an event.
+void Tell(StationDisplay& display, EventSink& events, const std::string& text, const std::string& level) {
+    display.Notice(text);
+    events.Emit({{"event", "notice"}, {"level", level}, {"text", text}});
+}
+
+// Whether the run takes this slot of the map: every slot, or those of --slot.
+bool SlotSelected(const StationOptions& options, const BenchSlot& slot) {
+    return options.slots.empty() ||
+           std::find(options.slots.begin(), options.slots.end(), slot.label) != options.slots.end();
+}
+
 // A slot of the bench: a place where one unit at a time sits, at one port.
 struct Slot {
     Slot(std::string label, std::string port, std::chrono::milliseconds grace)
@@ -359,8 +371,7 @@ private:
     void StillWaiting() { Notice("quorl-station: still waiting: " + Finishing(Running()), "warning"); }
 
     void Notice(const std::string& text, const std::string& level = "info") {
-        s.display.Notice(text);
-        s.events.Emit({{"event", "notice"}, {"level", level}, {"text", text}});
+        Tell(s.display, s.events, text, level);
     }
 
     // Starts the run's worker; false when it could not start (the run has
@@ -1067,8 +1078,7 @@ int RunStation(const std::vector<std::string>& arguments, const StationTiming& t
         if (map) {
             setup.columns = map->columns > 0 ? map->columns : static_cast<int>(map->slots.size());
             for (const BenchSlot& slot : map->slots) {
-                if (options.slots.empty() ||
-                    std::find(options.slots.begin(), options.slots.end(), slot.label) != options.slots.end()) {
+                if (SlotSelected(options, slot)) {
                     setup.slots.push_back(slot.label);
                 }
             }
@@ -1099,8 +1109,7 @@ int RunStation(const std::vector<std::string>& arguments, const StationTiming& t
     StationDisplay display(mode, std::cout, std::cerr, platform::StdoutColumns(), ColoursWanted(mode));
     EventSink events(options.events, std::cout, page.get());
     const auto notice = [&](const std::string& text, const std::string& level) {
-        display.Notice(text);
-        events.Emit({{"event", "notice"}, {"level", level}, {"text", text}});
+        Tell(display, events, text, level);
     };
     if (page) {
         notice("quorl-station: the bench's page: " +
@@ -1134,8 +1143,7 @@ int RunStation(const std::vector<std::string>& arguments, const StationTiming& t
             std::vector<Slot> slots;
             if (map) {
                 for (const BenchSlot& slot : map->slots) {
-                    if (options.slots.empty() || std::find(options.slots.begin(), options.slots.end(),
-                                                           slot.label) != options.slots.end()) {
+                    if (SlotSelected(options, slot)) {
                         slots.emplace_back(slot.label, slot.port, options.removalGrace);
                     }
                 }
